@@ -1,0 +1,32 @@
+// printf-style expansion of UTF-16 formats, with the Microsoft meaning of %s (wide text).
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <type_traits>
+
+namespace logging {
+
+// One argument of a format: a number or a wide text. Holds no copy of the text.
+struct FormatArg {
+  FormatArg(std::u16string_view value) noexcept : isText(true), text(value) {}
+  FormatArg(const char16_t* value) noexcept : isText(true), text(value ? value : u"(null)") {}
+  FormatArg(const std::u16string& value) noexcept : isText(true), text(value) {}
+  template <typename T>
+    requires std::is_integral_v<T>
+  FormatArg(T value) noexcept : isText(false), number(static_cast<std::int64_t>(value)) {}
+
+  bool isText;
+  std::int64_t number = 0;
+  std::u16string_view text;
+};
+
+// Expands format with args: flags "-+ #0", width, precision ("*" too) and the conversions
+// d i u x X o c s %. Numbers are taken as 32-bit, as the Windows runtime takes an int.
+// A missing argument expands to nothing; an unknown conversion is copied as written.
+// The length is measured first, then the result is written into exactly that room.
+[[nodiscard]] std::u16string Format(std::u16string_view format, std::initializer_list<FormatArg> args);
+
+}  // namespace logging

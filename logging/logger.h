@@ -1,0 +1,53 @@
+// The shared Logger: binds the product's logging library on first use and forwards
+// error, warning and information lines to it. Without a library every call is silent.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+
+#include "logging/format.h"
+#include "platform/platform.h"
+
+class Logger {
+ public:
+  // The one Logger of the process, built (and its library bound) on first use.
+  static Logger& GetInstance();
+
+  template <typename... Args>
+  void LogError(const char* function, const char16_t* format, const Args&... args) {
+    Log(logError_, function, format, {logging::FormatArg(args)...});
+  }
+  template <typename... Args>
+  void LogWarning(const char* function, const char16_t* format, const Args&... args) {
+    Log(logWarning_, function, format, {logging::FormatArg(args)...});
+  }
+  template <typename... Args>
+  void LogInformation(const char* function, const char16_t* format, const Args&... args) {
+    Log(logInformation_, function, format, {logging::FormatArg(args)...});
+  }
+
+  Logger(const Logger&) = delete;
+  Logger& operator=(const Logger&) = delete;
+
+ private:
+  using InitializeFn = int (*)(const char* loggerName, const char16_t* logFilePath, int maxSizeMiB);
+  using LineFn = int (*)(const char* loggerName, const char16_t* line);
+
+  Logger();
+  // End-of-process clean-up: unloads the library if it was bound.
+  ~Logger();
+  // Loads the library from the installation folder, resolves its four entry points and
+  // opens the log; leaves the Logger unbound when any of that is missing.
+  void Initialize(const std::u16string& logFileName);
+  // Builds "<function> <expanded format>" and hands it to entry; does nothing if entry is absent.
+  void Log(LineFn entry, const char* function, const char16_t* format,
+           std::initializer_list<logging::FormatArg> args) const;
+
+  platform::Handle library_ = nullptr;
+  std::string name_;
+  bool bound_ = false;
+  InitializeFn logInitialize_ = nullptr;
+  LineFn logError_ = nullptr;
+  LineFn logWarning_ = nullptr;
+  LineFn logInformation_ = nullptr;
+};

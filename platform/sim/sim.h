@@ -1,0 +1,106 @@
+// The simulated Windows behind the sim backend, as the native tests drive it.
+//
+// A machine lives in a host folder: its drives under <root>/fs (C:\x is <root>/fs/C:/x,
+// looked up without regard to case), its registry in <root>/registry, and what a run
+// showed (message boxes, debugger output, modules loaded) in <root>/events. So a run in
+// a forked child leaves everything the parent needs to check on disk.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace sim {
+
+using platform::Hive;
+
+// A fresh machine in a new temporary folder, removed again on destruction. Only one
+// machine is current at a time: the last one made.
+class Machine {
+ public:
+  Machine();
+  ~Machine();
+  Machine(const Machine&) = delete;
+  Machine& operator=(const Machine&) = delete;
+  [[nodiscard]] const std::string& root() const noexcept { return root_; }
+
+ private:
+  std::string root_;
+};
+
+// ---- Registry ----
+struct Value {
+  std::uint32_t type = 0;
+  std::vector<std::uint8_t> bytes;
+};
+void SetValue(Hive hive, const std::u16string& key, const std::u16string& name, std::uint32_t type,
+              std::vector<std::uint8_t> bytes);
+// REG_SZ (or another string type) with its terminating NUL.
+void SetString(Hive hive, const std::u16string& key, const std::u16string& name, const std::u16string& text,
+               std::uint32_t type = platform::kRegSz);
+void SetDword(Hive hive, const std::u16string& key, const std::u16string& name, std::uint32_t value);
+// Narrow (ANSI) string values as a narrow writer stores them.
+void SetNarrow(Hive hive, const std::u16string& key, const std::u16string& name, const std::string& bytes,
+               std::uint32_t type);
+void DeleteValue(Hive hive, const std::u16string& key, const std::u16string& name);
+// The key exists but opening it is refused.
+void DenyKey(Hive hive, const std::u16string& key);
+[[nodiscard]] std::optional<Value> GetValue(Hive hive, const std::u16string& key, const std::u16string& name);
+[[nodiscard]] std::optional<std::u16string> KeyClass(Hive hive, const std::u16string& key);
+
+// ---- Processes, command line, shell folders ----
+void SetProcesses(std::vector<std::u16string> exeNames);
+void SetCommandLine(const std::u16string& commandLine);
+// An empty path makes the shell unable to give that folder.
+void SetSpecialFolder(int csidl, const std::u16string& path);
+// The program's own folder, searched for bare DLL names unless the search is restricted.
+void SetProgramFolder(const std::u16string& path);
+
+// ---- Files ----
+// Host path of a Windows path on this machine (relative paths start at the current folder).
+[[nodiscard]] std::string HostPath(const std::u16string& windowsPath);
+void WriteFile(const std::u16string& windowsPath, const std::string& content);
+// Puts a host shared object on the machine as a DLL (a symbolic link to it).
+void InstallModule(const std::u16string& windowsPath, const std::string& hostObject);
+[[nodiscard]] bool Exists(const std::u16string& windowsPath);
+inline constexpr const char16_t* kCurrentFolder = u"C:\\cwd";
+inline constexpr const char16_t* kSystemFolder = u"C:\\Windows\\System32";
+
+// ---- Faults ----
+// Fails platform call number n (counting from 1), once or from then on. 0 turns it off.
+void FailCall(std::uint64_t n, bool persistent);
+[[nodiscard]] std::uint64_t CallCount();
+[[nodiscard]] std::uint64_t OpenHandles();
+
+// ---- What a run showed ----
+struct Event {
+  std::string kind;  // "msgbox", "debug", "load", "free", "exit"
+  std::vector<std::u16string> fields;
+};
+[[nodiscard]] std::vector<Event> Events();
+
+// Result of a whole run of the program in a child process.
+struct RunResult {
+  bool exited = false;      // ended normally, not by a signal
+  int exitCode = -1;
+  std::uint64_t calls = 0;  // platform calls the run made
+  std::uint64_t handlesLeft = 0;
+  bool comBalanced = false;
+};
+// Runs body in a forked child with the machine as it is, the way Windows would start a
+// program, exits with what it returns and reports how the child ended. The child's host
+// working folder is <root>/fs, so that a logging library handed C:\x\log.csv opens
+// <root>/fs/C:/x/log.csv.
+RunResult RunInChild(int (*body)());
+
+// Reads back the registry and events after a child changed them.
+void Reload();
+
+// UTF-8 of UTF-16 text, for messages and host paths.
+[[nodiscard]] std::string Utf8(const std::u16string& text);
+[[nodiscard]] std::u16string Utf16(const std::string& text);
+
+}  // namespace sim

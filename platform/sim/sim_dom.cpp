@@ -1,0 +1,259 @@
+// The DOM stand-in of the sim backend: the system DOM's answers, given over libxml2.
+// libxml2 reads every encoding a file may declare (UTF-16 with its mark, windows-1252)
+// and limits entity expansion; the query language of the system DOM (XSL Patterns, with
+// positions counted from 0) is translated here and nowhere else.
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
+#include <cctype>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "platform/dom.h"
+#include "platform/sim/sim.h"
+#include "platform/sim/sim_internal.h"
+
+struct platform::DomObject {
+  enum class Kind { Document, Node, Element, List } kind;
+  std::shared_ptr<xmlDoc> document;  // keeps the tree alive while any reference to it lives
+  xmlNodePtr node = nullptr;
+  int references = 1;
+};
+
+namespace platform {
+namespace {
+
+constexpr HResult kClassNotRegistered = static_cast<HResult>(0x80040154);
+constexpr HResult kNotInitialized = static_cast<HResult>(0x800401F0);
+
+DomObject* Make(DomObject::Kind kind, std::shared_ptr<xmlDoc> document, xmlNodePtr node) noexcept {
+  auto* object = new (std::nothrow) DomObject{kind, std::move(document), node};
+  if (object) sim::HandleOpened();
+  return object;
+}
+
+const xmlChar* X(const std::string& text) { return reinterpret_cast<const xmlChar*>(text.c_str()); }
+WString FromXml(const xmlChar* text) { return text ? sim::Utf16(reinterpret_cast<const char*>(text)) : WString(); }
+
+struct XmlFree {
+  void operator()(xmlChar* text) const noexcept { xmlFree(text); }
+};
+using XmlText = std::unique_ptr<xmlChar, XmlFree>;
+
+// No external entity or DTD is ever read: the loader refuses them all.
+xmlParserInputPtr RefuseExternal(const char*, const char*, xmlParserCtxtPtr) { return nullptr; }
+
+bool IsBlank(const xmlChar* text) {
+  for (; text && *text; ++text)
+    if (*text != ' ' && *text != '\t' && *text != '\n' && *text != '\r') return false;
+  return true;
+}
+
+// The system DOM drops text nodes of white space alone while white space is not preserved.
+void DropBlankText(xmlNodePtr node) {
+  for (xmlNodePtr child = node->children; child;) {
+    xmlNodePtr next = child->next;
+    if (child->type == XML_TEXT_NODE && IsBlank(child->content)) {
+      xmlUnlinkNode(child);
+      xmlFreeNode(child);
+    } else if (child->type == XML_ELEMENT_NODE) {
+      DropBlankText(child);
+    }
+    child = next;
+  }
+}
+
+// ---- XSL Patterns: a path of steps, each a name test with an optional 0-based position ----
+struct Step {
+  enum class Test { Name, AnyElement, Attribute, Text, Comment, AnyNode } test = Test::Name;
+  std::string name;
+  long position = -1;
+};
+
+bool IsNameChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.' || c == ':' ||
+         static_cast<unsigned char>(c) >= 0x80;
+}
+
+// False when the query is not a pattern of the supported form.
+bool ParsePattern(const std::string& query, std::vector<Step>& steps) {
+  std::size_t i = 0;
+  if (i < query.size() && query[i] == '/') ++i;
+  while (true) {
+    Step step;
+    if (query.compare(i, 6, "text()") == 0) step.test = Step::Test::Text, i += 6;
+    else if (query.compare(i, 9, "comment()") == 0) step.test = Step::Test::Comment, i += 9;
+    else if (query.compare(i, 6, "node()") == 0) step.test = Step::Test::AnyNode, i += 6;
+    else if (i < query.size() && query[i] == '*') step.test = Step::Test::AnyElement, ++i;
+    else {
+      if (i < query.size() && query[i] == '@') step.test = Step::Test::Attribute, ++i;
+      const std::size_t start = i;
+      while (i < query.size() && IsNameChar(query[i])) ++i;
+      if (i == start) return false;
+      step.name = query.substr(start, i - start);
+    }
+    if (i < query.size() && query[i] == '[') {
+      const std::size_t start = ++i;
+      while (i < query.size() && std::isdigit(static_cast<unsigned char>(query[i]))) ++i;
+      if (i == start || i - start > 9 || i >= query.size() || query[i] != ']') return false;
+      step.position = std::stol(query.substr(start, i - start));
+      ++i;
+    }
+    steps.push_back(step);
+    if (i == query.size()) return true;
+    if (query[i] != '/') return false;
+    ++i;
+  }
+}
+
+bool Matches(const Step& step, xmlNodePtr node) {
+  switch (step.test) {
+    case Step::Test::Name:
+      return node->type == XML_ELEMENT_NODE && step.name == reinterpret_cast<const char*>(node->name);
+    case Step::Test::AnyElement: return node->type == XML_ELEMENT_NODE;
+    case Step::Test::Text: return node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE;
+    case Step::Test::Comment: return node->type == XML_COMMENT_NODE;
+    case Step::Test::AnyNode: return true;
+    case Step::Test::Attribute: return node->type == XML_ATTRIBUTE_NODE && step.name == reinterpret_cast<const char*>(node->name);
+  }
+  return false;
+}
+
+xmlNodePtr Select(xmlDocPtr document, const std::vector<Step>& steps) {
+  std::vector<xmlNodePtr> context{reinterpret_cast<xmlNodePtr>(document)};
+  for (const Step& step : steps) {
+    std::vector<xmlNodePtr> next;
+    for (xmlNodePtr parent : context) {
+      xmlNodePtr first = step.test == Step::Test::Attribute
+                             ? (parent->type == XML_ELEMENT_NODE ? reinterpret_cast<xmlNodePtr>(parent->properties) : nullptr)
+                             : parent->children;
+      long index = 0;
+      for (xmlNodePtr child = first; child; child = child->next) {
+        if (!Matches(step, child)) continue;
+        if (step.position < 0 || index == step.position) next.push_back(child);
+        if (step.position >= 0 && index++ == step.position) break;
+      }
+    }
+    context = std::move(next);
+    if (context.empty()) return nullptr;
+  }
+  return context.front();
+}
+
+}  // namespace
+
+HResult DomCreateInstance(DomObject** unknown) noexcept {
+  *unknown = nullptr;
+  if (sim::ShouldFail()) return kClassNotRegistered;
+  if (!sim::ComInitialized()) return kNotInitialized;
+  *unknown = Make(DomObject::Kind::Document, nullptr, nullptr);
+  return *unknown ? hr::Ok : hr::OutOfMemory;
+}
+
+HResult DomOleRun(DomObject*) noexcept { return sim::ShouldFail() ? hr::Fail : hr::Ok; }
+
+HResult DomQueryDocument(DomObject* unknown, DomObject** document) noexcept {
+  *document = nullptr;
+  if (sim::ShouldFail()) return hr::NoInterface;
+  if (unknown->kind != DomObject::Kind::Document) return hr::NoInterface;
+  ++unknown->references;
+  sim::HandleOpened();
+  *document = unknown;
+  return hr::Ok;
+}
+
+HResult DomQueryElement(DomObject* node, DomObject** element) noexcept {
+  *element = nullptr;
+  if (sim::ShouldFail()) return hr::Fail;
+  if (node->kind == DomObject::Kind::Document || !node->node || node->node->type != XML_ELEMENT_NODE)
+    return hr::NoInterface;
+  *element = Make(DomObject::Kind::Element, node->document, node->node);
+  return *element ? hr::Ok : hr::OutOfMemory;
+}
+
+void DomRelease(DomObject* object) noexcept {
+  if (!object) return;
+  sim::HandleClosed();
+  if (--object->references == 0) delete object;
+}
+
+HResult DomPutAsync(DomObject*, bool) noexcept { return sim::ShouldFail() ? hr::Fail : hr::Ok; }
+
+HResult DomLoad(DomObject* document, const char16_t* path, std::int16_t* success) noexcept {
+  *success = 0;
+  if (sim::ShouldFail()) return hr::Fail;
+  try {
+    document->document.reset();
+    xmlSetExternalEntityLoader(RefuseExternal);
+    std::ifstream file(sim::HostPath(path), std::ios::binary);
+    if (!file) return hr::False;
+    const std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (content.size() > static_cast<std::size_t>(INT32_MAX)) return hr::False;
+    xmlDocPtr parsed = xmlReadMemory(content.data(), static_cast<int>(content.size()), nullptr, nullptr,
+                                     XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    if (!parsed) return hr::False;
+    std::shared_ptr<xmlDoc> tree(parsed, xmlFreeDoc);
+    if (xmlNodePtr root = xmlDocGetRootElement(parsed)) DropBlankText(root);
+    document->document = std::move(tree);
+    *success = kVariantTrue;
+    return hr::Ok;
+  } catch (...) {
+    return hr::OutOfMemory;
+  }
+}
+
+HResult DomSelectSingleNode(DomObject* document, const char16_t* query, DomObject** node) noexcept {
+  *node = nullptr;
+  if (sim::ShouldFail()) return hr::Fail;
+  try {
+    std::vector<Step> steps;
+    if (!query || !ParsePattern(sim::Utf8(query), steps)) return hr::Fail;
+    if (!document->document) return hr::False;
+    xmlNodePtr found = Select(document->document.get(), steps);
+    if (!found) return hr::False;
+    *node = Make(DomObject::Kind::Node, document->document, found);
+    return *node ? hr::Ok : hr::OutOfMemory;
+  } catch (...) {
+    return hr::OutOfMemory;
+  }
+}
+
+HResult DomChildNodes(DomObject* element, DomObject** list) noexcept {
+  *list = nullptr;
+  if (sim::ShouldFail()) return hr::Fail;
+  *list = Make(DomObject::Kind::List, element->document, element->node);
+  return *list ? hr::Ok : hr::OutOfMemory;
+}
+
+HResult DomListLength(DomObject* list, std::int32_t* length) noexcept {
+  if (sim::ShouldFail()) return hr::Fail;
+  std::int32_t count = 0;
+  for (xmlNodePtr child = list->node->children; child; child = child->next) ++count;
+  *length = count;
+  return hr::Ok;
+}
+
+HResult DomGetText(DomObject* element, WString* text) {
+  if (sim::ShouldFail()) return hr::Fail;
+  XmlText content(xmlNodeGetContent(element->node));
+  *text = FromXml(content.get());
+  return hr::Ok;
+}
+
+HResult DomGetAttribute(DomObject* element, const char16_t* name, WString* value, bool* present) {
+  *present = false;
+  if (sim::ShouldFail()) return hr::Fail;
+  const std::string attribute = sim::Utf8(name);
+  if (!xmlHasProp(element->node, X(attribute))) return hr::False;
+  XmlText content(xmlGetProp(element->node, X(attribute)));
+  *value = FromXml(content.get());
+  *present = true;
+  return hr::Ok;
+}
+
+}  // namespace platform

@@ -1,0 +1,162 @@
+// The real backend: each function is a thin call of the Windows API it is named after.
+#include <windows.h>
+#include <shlobj.h>
+#include <shellapi.h>
+#include <tlhelp32.h>
+
+// The backend's functions carry the plain names that windows.h turns into macros.
+#undef RegOpenKey
+#undef RegCreateKey
+#undef RegSetValue
+#undef GetCommandLine
+#undef MessageBox
+#undef CreateDirectory
+#undef OutputDebugString
+#undef LoadLibrary
+
+#include <cstring>
+#include <cwctype>
+#include <new>
+
+#include "platform/platform.h"
+
+namespace platform {
+namespace {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t));
+const wchar_t* W(const char16_t* text) noexcept { return reinterpret_cast<const wchar_t*>(text); }
+wchar_t* W(char16_t* text) noexcept { return reinterpret_cast<wchar_t*>(text); }
+
+HKEY Root(Hive hive) noexcept { return hive == Hive::CurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
+HKEY Key(Handle key) noexcept { return static_cast<HKEY>(key); }
+
+}  // namespace
+
+long RegOpenKey(Hive hive, const char16_t* subKey, std::uint32_t access, Handle* key) noexcept {
+  HKEY opened = nullptr;
+  const LSTATUS status = ::RegOpenKeyExW(Root(hive), W(subKey), 0, access, &opened);
+  *key = status == ERROR_SUCCESS ? opened : nullptr;
+  return status;
+}
+
+long RegQueryValueW(Handle key, const char16_t* name, std::uint32_t* type, void* data, std::uint32_t* size) noexcept {
+  DWORD t = 0, s = *size;
+  const LSTATUS status = ::RegQueryValueExW(Key(key), W(name), nullptr, &t, static_cast<BYTE*>(data), &s);
+  if (type) *type = t;
+  *size = s;
+  return status;
+}
+
+long RegQueryValueA(Handle key, const char* name, std::uint32_t* type, void* data, std::uint32_t* size) noexcept {
+  DWORD t = 0, s = *size;
+  const LSTATUS status = ::RegQueryValueExA(Key(key), name, nullptr, &t, static_cast<BYTE*>(data), &s);
+  if (type) *type = t;
+  *size = s;
+  return status;
+}
+
+long RegCreateKey(Hive hive, const char16_t* subKey, const char16_t* keyClass, std::uint32_t access, Handle* key,
+                  std::uint32_t* disposition) noexcept {
+  HKEY created = nullptr;
+  DWORD d = 0;
+  const LSTATUS status = ::RegCreateKeyExW(Root(hive), W(subKey), 0, const_cast<wchar_t*>(W(keyClass)),
+                                          REG_OPTION_NON_VOLATILE, access, nullptr, &created, &d);
+  *key = status == ERROR_SUCCESS ? created : nullptr;
+  if (disposition) *disposition = d;
+  return status;
+}
+
+long RegSetValue(Handle key, const char16_t* name, std::uint32_t type, const void* data, std::uint32_t size) noexcept {
+  return ::RegSetValueExW(Key(key), W(name), 0, type, static_cast<const BYTE*>(data), size);
+}
+
+long RegCloseKey(Handle key) noexcept { return ::RegCloseKey(Key(key)); }
+
+const char16_t* GetCommandLine() noexcept { return reinterpret_cast<const char16_t*>(::GetCommandLineW()); }
+
+char16_t** CommandLineToArgv(const char16_t* commandLine, int* count) noexcept {
+  *count = 0;
+  return reinterpret_cast<char16_t**>(::CommandLineToArgvW(W(commandLine), count));
+}
+
+void LocalFree(void* memory) noexcept { ::LocalFree(memory); }
+
+Handle CreateSnapshot(std::uint32_t flags, std::uint32_t processId) noexcept {
+  HANDLE snapshot = ::CreateToolhelp32Snapshot(flags, processId);
+  return snapshot == INVALID_HANDLE_VALUE ? nullptr : snapshot;
+}
+
+namespace {
+bool CopyEntry(BOOL ok, const PROCESSENTRY32W& raw, ProcessEntry* entry) noexcept {
+  if (!ok) return false;
+  static_assert(sizeof raw.szExeFile == sizeof entry->exeFile);
+  memcpy(entry->exeFile, raw.szExeFile, sizeof entry->exeFile);
+  entry->exeFile[kMaxPath - 1] = u'\0';
+  return true;
+}
+}  // namespace
+
+bool ProcessFirst(Handle snapshot, ProcessEntry* entry) noexcept {
+  PROCESSENTRY32W raw{};
+  raw.dwSize = sizeof raw;
+  return CopyEntry(::Process32FirstW(snapshot, &raw), raw, entry);
+}
+
+bool ProcessNext(Handle snapshot, ProcessEntry* entry) noexcept {
+  PROCESSENTRY32W raw{};
+  raw.dwSize = sizeof raw;
+  return CopyEntry(::Process32NextW(snapshot, &raw), raw, entry);
+}
+
+bool CloseHandle(Handle handle) noexcept { return ::CloseHandle(handle) != FALSE; }
+
+int MessageBox(const char16_t* text, const char16_t* caption, std::uint32_t type) noexcept {
+  return ::MessageBoxW(nullptr, W(text), W(caption), type);
+}
+
+bool GetSpecialFolderPath(char16_t* buffer, int csidl, bool create) noexcept {
+  return ::SHGetSpecialFolderPathW(nullptr, W(buffer), csidl, create) != FALSE;
+}
+
+bool PathFileExists(const char16_t* path) noexcept {
+  // What the shell's PathFileExistsW answers, without loading another DLL for it.
+  const UINT oldMode = ::SetErrorMode(SEM_FAILCRITICALERRORS);
+  const bool exists = ::GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES;
+  ::SetErrorMode(oldMode);
+  return exists;
+}
+
+bool CreateDirectory(const char16_t* path) noexcept { return ::CreateDirectoryW(W(path), nullptr) != FALSE; }
+
+void OutputDebugString(const char16_t* text) noexcept { ::OutputDebugStringW(W(text)); }
+
+Handle LoadLibrary(const char16_t* path) noexcept { return ::LoadLibraryW(W(path)); }
+
+void* GetProcAddress(Handle module, const char* name) noexcept {
+  return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(module), name));
+}
+
+bool FreeLibrary(Handle module) noexcept { return ::FreeLibrary(static_cast<HMODULE>(module)) != FALSE; }
+
+void RestrictDllSearchToSystem() noexcept { ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32); }
+
+HResult CoInitialize() noexcept { return ::CoInitialize(nullptr); }
+
+void CoUninitialize() noexcept { ::CoUninitialize(); }
+
+int Wcsicmp(const char16_t* a, const char16_t* b) noexcept { return ::_wcsicmp(W(a), W(b)); }
+
+void Wcslwr(char16_t* text, std::size_t units) noexcept { (void)::_wcslwr_s(W(text), units); }
+
+bool IsWSpace(char16_t c) noexcept { return ::iswspace(c) != 0; }
+
+WString AnsiToWide(const std::string& text) {
+  if (text.empty()) return {};
+  const int length = ::MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (length <= 0) throw std::bad_alloc();
+  WString wide(static_cast<std::size_t>(length), u'\0');
+  ::MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), W(wide.data()), length);
+  return wide;
+}
+
+}  // namespace platform

@@ -1,0 +1,32 @@
+# Windows programs under Wine: one throw-away prefix (and one X display for message
+# boxes) shared by every test of a ctest run, made by a setup test and removed after.
+set(PLAINRUN_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(PLAINRUN_DISPLAY :97)
+set(PLAINRUN_WINE_ENV "WINEPREFIX=${PLAINRUN_WINEPREFIX};DISPLAY=${PLAINRUN_DISPLAY};WINEDEBUG=-all")
+
+add_executable(outlook_standin WIN32 ${CMAKE_CURRENT_SOURCE_DIR}/stubs/outlook_standin.cpp)
+set_target_properties(outlook_standin PROPERTIES OUTPUT_NAME OUTLOOK)
+target_link_options(outlook_standin PRIVATE -municode -static)
+add_library(stub_mapi SHARED ${CMAKE_CURRENT_SOURCE_DIR}/stubs/mapi_stub.cpp)
+set_target_properties(stub_mapi PROPERTIES PREFIX "" OUTPUT_NAME mapistub)
+target_link_options(stub_mapi PRIVATE -static)
+add_library(stub_three_exports SHARED ${CMAKE_CURRENT_SOURCE_DIR}/stubs/three_exports.cpp)
+set_target_properties(stub_three_exports PROPERTIES PREFIX "" OUTPUT_NAME three_exports)
+target_link_options(stub_three_exports PRIVATE -static)
+
+add_test(NAME wine_prefix_setup
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/prefix.sh setup ${PLAINRUN_WINEPREFIX} ${PLAINRUN_DISPLAY})
+add_test(NAME wine_prefix_cleanup
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/prefix.sh cleanup ${PLAINRUN_WINEPREFIX} ${PLAINRUN_DISPLAY})
+set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 120)
+set_tests_properties(wine_prefix_cleanup PROPERTIES FIXTURES_CLEANUP wine)
+
+# plainrun_wine_test(name command...): a test that needs the prefix.
+function(plainrun_wine_test name)
+  add_test(NAME ${name} COMMAND ${ARGN})
+  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${PLAINRUN_WINE_ENV}" TIMEOUT 300)
+endfunction()
+
+plainrun_wine_test(e2e_switch bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/switch_test.sh
+  $<TARGET_FILE:plainrunctl> $<TARGET_FILE:tracelib> $<TARGET_FILE:outlook_standin> ${CMAKE_SOURCE_DIR}/data
+  $<TARGET_FILE:stub_three_exports> $<TARGET_FILE:stub_mapi>)

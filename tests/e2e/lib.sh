@@ -1,0 +1,86 @@
+# Helpers for end-to-end tests of the real programs under Wine. Source it; then call
+# check ... and finish at the end.
+set -u
+: "${WINEPREFIX:?}" "${DISPLAY:?}"
+export WINEDEBUG=${WINEDEBUG:--all}
+passed=0 failed=0
+install_dir="$WINEPREFIX/drive_c/Program Files/Orvane"
+install_win='C:\Program Files\Orvane\'
+exe_win='C:\Program Files\Orvane\plainrunctl.exe'
+
+# check NAME ACTUAL EXPECTED
+check() {
+  if [ "$2" == "$3" ]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    printf 'FAIL %s\n  expected: %q\n  actual:   %q\n' "$1" "$3" "$2"
+  fi
+}
+
+finish() {
+  echo "$passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+}
+
+user_dir() { ls -d "$WINEPREFIX"/drive_c/users/* | grep -v -i /public | head -n 1; }
+log_file() { echo "$(user_dir)/AppData/Local/Orvane/Keelstore/DebugLogs/logplainrunctl.csv"; }
+
+# install EXE DLL DATA_DIR: lays the files out as the installer does and sets "Path".
+install_build() {
+  rm -rf "$install_dir"
+  mkdir -p "$install_dir/Data"
+  cp "$1" "$2" "$install_dir/"
+  cp "$3"/*.xml "$install_dir/Data/"
+  reg_set 'HKLM\SOFTWARE\Orvane\DERVO' Path REG_SZ "$install_win"
+}
+
+reg_set() { wine reg add "$1" /v "$2" /t "$3" /d "$4" /f >/dev/null 2>&1; }
+reg_delete() { wine reg delete "$1" /v "$2" /f >/dev/null 2>&1 || true; }
+# The DWORD flag as a number, or "absent".
+flag() {
+  local out
+  out=$(wine reg query 'HKCU\SOFTWARE\Orvane\DERVO' /v DisableOutlookConnector 2>/dev/null | tr -d '\r' |
+    awk '/DisableOutlookConnector/ {print $3}')
+  if [ -z "$out" ]; then echo absent; else printf '%d\n' "$out"; fi
+}
+set_flag() { reg_set 'HKCU\SOFTWARE\Orvane\DERVO' DisableOutlookConnector REG_DWORD "$1"; }
+
+# run ARGS...: runs the installed program and prints its exit code.
+run() {
+  local rc=0
+  wine "$exe_win" "$@" >/dev/null 2>&1 || rc=$?
+  echo "$rc"
+}
+
+# The message column of the log, one line each (the header row left out).
+log_messages() {
+  python3 - "$(log_file)" <<'PY'
+import csv, sys
+try:
+    with open(sys.argv[1], newline='', encoding='utf-8') as f:
+        rows = list(csv.reader(f))
+except FileNotFoundError:
+    sys.exit(0)
+for row in rows[1:]:
+    print(row[1][0] + ' ' + row[5])
+PY
+}
+
+# The program's message box window, waiting up to 10 s for it; empty when none appears.
+find_box() {
+  local id
+  for _ in $(seq 100); do
+    for id in $(xdotool search --class plainrunctl.exe 2>/dev/null); do
+      [ "$(xdotool getwindowname "$id" 2>/dev/null)" == "Default IME" ] && continue
+      xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable' && { echo "$id"; return; }
+    done
+    sleep 0.1
+  done
+}
+
+# close_box WINDOW: presses Return in the box, which answers OK and ends MessageBoxW.
+# (xdotool may report BadWindow after the key went through, as the box closes at once.)
+close_box() {
+  xdotool key --window "$1" Return 2>/dev/null || true
+}

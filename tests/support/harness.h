@@ -1,0 +1,56 @@
+// Shared set-up for whole-run tests on the simulated Windows.
+#pragma once
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/sim/sim.h"
+
+namespace test {
+
+inline constexpr const char16_t* kProductKey = u"SOFTWARE\\Orvane\\DERVO";
+inline constexpr const char16_t* kPolicyKey = u"Software\\Policies\\Orvane\\Keelbox";
+inline constexpr const char16_t* kOutlookKey = u"Software\\Clients\\Mail\\Microsoft Outlook";
+inline constexpr const char16_t* kInstallFolder = u"C:\\Program Files\\Orvane\\";
+inline constexpr const char16_t* kLogFile =
+    u"C:\\Users\\tester\\AppData\\Local\\Orvane\\Keelstore\\DebugLogs\\logplainrunctl.csv";
+
+// One row of the CSV log.
+struct LogRow {
+  std::string level;
+  std::string logger;
+  std::string message;
+  bool operator==(const LogRow&) const = default;
+};
+void PrintTo(const LogRow& row, std::ostream* out);
+
+// A fresh machine with the product installed as the installer leaves it: "Path" with its
+// trailing backslash, the logging library, and the string files of data/.
+class Machine : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  // Installs the string files of the repository's data folder.
+  void InstallStringFiles();
+  // The program's command line after its path, e.g. u"/plainrun".
+  void SetArguments(const std::u16string& arguments);
+  // The log as the logging library wrote it; the header row is checked and left out.
+  std::vector<LogRow> ReadLog();
+  // The messages of the log, each prefixed with its level's first letter, e.g. "I ParseCommandLine >>".
+  std::vector<std::string> LogLines();
+  std::vector<sim::Event> EventsOf(const std::string& kind);
+  std::optional<std::uint32_t> Flag();
+  std::optional<std::u16string> KeyClass() { return sim::KeyClass(sim::Hive::CurrentUser, kProductKey); }
+
+  sim::Machine machine_;
+};
+
+// Runs the program's entry point in a fresh process on the current machine.
+sim::RunResult RunProgram();
+
+// Splits RFC 4180 CSV text into rows of fields; throws on a torn row.
+std::vector<std::vector<std::string>> ParseCsv(const std::string& text);
+
+}  // namespace test
