@@ -53,6 +53,7 @@ struct State {
   std::uint64_t calls = 0;
   std::uint64_t failAt = 0;
   bool failPersistent = false;
+  std::map<std::string, int> namedFailures;
   std::uint64_t handles = 0;
   int comDepth = 0;
   bool restricted = false;
@@ -148,9 +149,13 @@ KeyData& MakeKey(Hive hive, const std::u16string& path) {
 }  // namespace
 
 // ---- internal hooks shared with the DOM stand-in ----
-bool ShouldFail() {
+bool ShouldFail(const char* call) {
   State& s = S();
   ++s.calls;
+  if (auto it = s.namedFailures.find(call); it != s.namedFailures.end() && it->second > 0) {
+    --it->second;
+    return true;
+  }
   return s.failAt != 0 && (s.calls == s.failAt || (s.failPersistent && s.calls > s.failAt));
 }
 void HandleOpened() { ++S().handles; }
@@ -309,6 +314,7 @@ void FailCall(std::uint64_t n, bool persistent) {
   S().failAt = n;
   S().failPersistent = persistent;
 }
+void FailNamed(const std::string& call, int times) { S().namedFailures[call] = times; }
 std::uint64_t CallCount() { return S().calls; }
 std::uint64_t OpenHandles() { return S().handles; }
 
@@ -436,7 +442,7 @@ struct Module {
 
 // Copies a stored value out the way RegQueryValueEx does.
 long QueryValue(Handle key, const std::u16string& name, std::uint32_t* type, void* data, std::uint32_t* size) {
-  if (ShouldFail()) return kErrorAccessDenied;
+  if (ShouldFail(__func__)) return kErrorAccessDenied;
   auto* open = static_cast<OpenKey*>(key);
   const std::optional<sim::Value> value = sim::GetValue(open->hive, open->path, name);
   if (!value) return kErrorFileNotFound;
@@ -473,7 +479,7 @@ std::u16string ResolveModule(const std::u16string& path) {
 
 long RegOpenKey(Hive hive, const char16_t* subKey, std::uint32_t, Handle* key) noexcept {
   *key = nullptr;
-  if (ShouldFail()) return kErrorAccessDenied;
+  if (ShouldFail(__func__)) return kErrorAccessDenied;
   const sim::KeyData* found = sim::FindKey(hive, subKey);
   if (!found) return kErrorFileNotFound;
   if (found->denied) return kErrorAccessDenied;
@@ -502,7 +508,7 @@ long RegQueryValueA(Handle key, const char* name, std::uint32_t* type, void* dat
 long RegCreateKey(Hive hive, const char16_t* subKey, const char16_t* keyClass, std::uint32_t, Handle* key,
                   std::uint32_t* disposition) noexcept {
   *key = nullptr;
-  if (ShouldFail()) return kErrorAccessDenied;
+  if (ShouldFail(__func__)) return kErrorAccessDenied;
   try {
     sim::KeyData* existing = sim::FindKey(hive, subKey);
     if (existing && existing->denied) return kErrorAccessDenied;
@@ -520,7 +526,7 @@ long RegCreateKey(Hive hive, const char16_t* subKey, const char16_t* keyClass, s
 }
 
 long RegSetValue(Handle key, const char16_t* name, std::uint32_t type, const void* data, std::uint32_t size) noexcept {
-  if (ShouldFail()) return kErrorAccessDenied;
+  if (ShouldFail(__func__)) return kErrorAccessDenied;
   try {
     auto* open = static_cast<OpenKey*>(key);
     const auto* bytes = static_cast<const std::uint8_t*>(data);
@@ -542,7 +548,7 @@ const char16_t* GetCommandLine() noexcept { return sim::S().commandLine.c_str();
 
 char16_t** CommandLineToArgv(const char16_t* commandLine, int* count) noexcept {
   *count = 0;
-  if (ShouldFail() || !commandLine) return nullptr;
+  if (ShouldFail(__func__) || !commandLine) return nullptr;
   std::vector<std::u16string> args;
   const std::u16string line = commandLine;
   std::size_t i = 0;
@@ -612,7 +618,7 @@ void LocalFree(void* memory) noexcept {
 }
 
 Handle CreateSnapshot(std::uint32_t, std::uint32_t) noexcept {
-  if (ShouldFail()) return nullptr;
+  if (ShouldFail(__func__)) return nullptr;
   auto* snapshot = new (std::nothrow) Snapshot;
   if (!snapshot) return nullptr;
   try {
@@ -627,7 +633,7 @@ Handle CreateSnapshot(std::uint32_t, std::uint32_t) noexcept {
 
 namespace {
 bool NextProcess(Handle handle, ProcessEntry* entry, bool first) noexcept {
-  if (ShouldFail() || !handle) return false;
+  if (ShouldFail(__func__) || !handle) return false;
   auto* snapshot = static_cast<Snapshot*>(handle);
   if (first) snapshot->next = 0;
   if (snapshot->next >= snapshot->processes.size()) return false;
@@ -650,7 +656,7 @@ bool CloseHandle(Handle handle) noexcept {
 }
 
 int MessageBox(const char16_t* text, const char16_t* caption, std::uint32_t type) noexcept {
-  if (ShouldFail()) return 0;
+  if (ShouldFail(__func__)) return 0;
   try {
     sim::AppendEvent("msgbox", {caption, text, sim::Utf16(std::to_string(type))});
   } catch (...) {
@@ -660,7 +666,7 @@ int MessageBox(const char16_t* text, const char16_t* caption, std::uint32_t type
 }
 
 bool GetSpecialFolderPath(char16_t* buffer, int csidl, bool create) noexcept {
-  if (ShouldFail()) return false;
+  if (ShouldFail(__func__)) return false;
   try {
     auto it = sim::S().folders.find(csidl);
     if (it == sim::S().folders.end() || it->second.empty() || it->second.size() >= kMaxPath) return false;
@@ -673,7 +679,7 @@ bool GetSpecialFolderPath(char16_t* buffer, int csidl, bool create) noexcept {
 }
 
 bool PathFileExists(const char16_t* path) noexcept {
-  if (ShouldFail() || !path || !*path) return false;
+  if (ShouldFail(__func__) || !path || !*path) return false;
   try {
     return sim::Exists(path);
   } catch (...) {
@@ -682,7 +688,7 @@ bool PathFileExists(const char16_t* path) noexcept {
 }
 
 bool CreateDirectory(const char16_t* path) noexcept {
-  if (ShouldFail() || !path) return false;
+  if (ShouldFail(__func__) || !path) return false;
   try {
     return ::mkdir(sim::HostPath(path).c_str(), 0755) == 0;
   } catch (...) {
@@ -698,7 +704,7 @@ void OutputDebugString(const char16_t* text) noexcept {
 }
 
 Handle LoadLibrary(const char16_t* path) noexcept {
-  if (ShouldFail() || !path) return nullptr;
+  if (ShouldFail(__func__) || !path) return nullptr;
   try {
     const std::u16string file = ResolveModule(path);
     if (file.empty()) return nullptr;
@@ -713,7 +719,7 @@ Handle LoadLibrary(const char16_t* path) noexcept {
 }
 
 void* GetProcAddress(Handle module, const char* name) noexcept {
-  if (ShouldFail() || !module) return nullptr;
+  if (ShouldFail(__func__) || !module) return nullptr;
   return dlsym(static_cast<Module*>(module)->object, name);
 }
 
@@ -733,7 +739,7 @@ bool FreeLibrary(Handle module) noexcept {
 void RestrictDllSearchToSystem() noexcept { sim::S().restricted = true; }
 
 HResult CoInitialize() noexcept {
-  if (ShouldFail()) return hr::Fail;
+  if (ShouldFail(__func__)) return hr::Fail;
   ++sim::S().comDepth;
   return hr::Ok;
 }

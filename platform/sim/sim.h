@@ -72,6 +72,8 @@ inline constexpr const char16_t* kSystemFolder = u"C:\\Windows\\System32";
 // ---- Faults ----
 // Fails platform call number n (counting from 1), once or from then on. 0 turns it off.
 void FailCall(std::uint64_t n, bool persistent);
+// Fails the next `times` calls of the platform function named call (e.g. "DomLoad").
+void FailNamed(const std::string& call, int times);
 [[nodiscard]] std::uint64_t CallCount();
 [[nodiscard]] std::uint64_t OpenHandles();
 

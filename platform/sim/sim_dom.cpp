@@ -149,17 +149,17 @@ xmlNodePtr Select(xmlDocPtr document, const std::vector<Step>& steps) {
 
 HResult DomCreateInstance(DomObject** unknown) noexcept {
   *unknown = nullptr;
-  if (sim::ShouldFail()) return kClassNotRegistered;
+  if (sim::ShouldFail(__func__)) return kClassNotRegistered;
   if (!sim::ComInitialized()) return kNotInitialized;
   *unknown = Make(DomObject::Kind::Document, nullptr, nullptr);
   return *unknown ? hr::Ok : hr::OutOfMemory;
 }
 
-HResult DomOleRun(DomObject*) noexcept { return sim::ShouldFail() ? hr::Fail : hr::Ok; }
+HResult DomOleRun(DomObject*) noexcept { return sim::ShouldFail(__func__) ? hr::Fail : hr::Ok; }
 
 HResult DomQueryDocument(DomObject* unknown, DomObject** document) noexcept {
   *document = nullptr;
-  if (sim::ShouldFail()) return hr::NoInterface;
+  if (sim::ShouldFail(__func__)) return hr::NoInterface;
   if (unknown->kind != DomObject::Kind::Document) return hr::NoInterface;
   ++unknown->references;
   sim::HandleOpened();
@@ -169,7 +169,7 @@ HResult DomQueryDocument(DomObject* unknown, DomObject** document) noexcept {
 
 HResult DomQueryElement(DomObject* node, DomObject** element) noexcept {
   *element = nullptr;
-  if (sim::ShouldFail()) return hr::Fail;
+  if (sim::ShouldFail(__func__)) return hr::Fail;
   if (node->kind == DomObject::Kind::Document || !node->node || node->node->type != XML_ELEMENT_NODE)
     return hr::NoInterface;
   *element = Make(DomObject::Kind::Element, node->document, node->node);
@@ -182,11 +182,11 @@ void DomRelease(DomObject* object) noexcept {
   if (--object->references == 0) delete object;
 }
 
-HResult DomPutAsync(DomObject*, bool) noexcept { return sim::ShouldFail() ? hr::Fail : hr::Ok; }
+HResult DomPutAsync(DomObject*, bool) noexcept { return sim::ShouldFail(__func__) ? hr::Fail : hr::Ok; }
 
 HResult DomLoad(DomObject* document, const char16_t* path, std::int16_t* success) noexcept {
   *success = 0;
-  if (sim::ShouldFail()) return hr::Fail;
+  if (sim::ShouldFail(__func__)) return hr::Fail;
   try {
     document->document.reset();
     xmlSetExternalEntityLoader(RefuseExternal);
@@ -209,7 +209,7 @@ HResult DomLoad(DomObject* document, const char16_t* path, std::int16_t* success
 
 HResult DomSelectSingleNode(DomObject* document, const char16_t* query, DomObject** node) noexcept {
   *node = nullptr;
-  if (sim::ShouldFail()) return hr::Fail;
+  if (sim::ShouldFail(__func__)) return hr::Fail;
   try {
     std::vector<Step> steps;
     if (!query || !ParsePattern(sim::Utf8(query), steps)) return hr::Fail;
@@ -225,13 +225,13 @@ HResult DomSelectSingleNode(DomObject* document, const char16_t* query, DomObjec
 
 HResult DomChildNodes(DomObject* element, DomObject** list) noexcept {
   *list = nullptr;
-  if (sim::ShouldFail()) return hr::Fail;
+  if (sim::ShouldFail(__func__)) return hr::Fail;
   *list = Make(DomObject::Kind::List, element->document, element->node);
   return *list ? hr::Ok : hr::OutOfMemory;
 }
 
 HResult DomListLength(DomObject* list, std::int32_t* length) noexcept {
-  if (sim::ShouldFail()) return hr::Fail;
+  if (sim::ShouldFail(__func__)) return hr::Fail;
   std::int32_t count = 0;
   for (xmlNodePtr child = list->node->children; child; child = child->next) ++count;
   *length = count;
@@ -239,7 +239,7 @@ HResult DomListLength(DomObject* list, std::int32_t* length) noexcept {
 }
 
 HResult DomGetText(DomObject* element, WString* text) {
-  if (sim::ShouldFail()) return hr::Fail;
+  if (sim::ShouldFail(__func__)) return hr::Fail;
   XmlText content(xmlNodeGetContent(element->node));
   *text = FromXml(content.get());
   return hr::Ok;
@@ -247,7 +247,7 @@ HResult DomGetText(DomObject* element, WString* text) {
 
 HResult DomGetAttribute(DomObject* element, const char16_t* name, WString* value, bool* present) {
   *present = false;
-  if (sim::ShouldFail()) return hr::Fail;
+  if (sim::ShouldFail(__func__)) return hr::Fail;
   const std::string attribute = sim::Utf8(name);
   if (!xmlHasProp(element->node, X(attribute))) return hr::False;
   XmlText content(xmlGetProp(element->node, X(attribute)));

@@ -2,8 +2,8 @@
 #pragma once
 
 namespace sim {
-// Counts one platform call and says whether the fault plan fails it.
-bool ShouldFail();
+// Counts one platform call, named after its function, and says whether the fault plan fails it.
+bool ShouldFail(const char* call);
 // Keeps the count of open handles (keys, snapshots, modules, argument blocks, DOM objects).
 void HandleOpened();
 void HandleClosed();

@@ -1,0 +1,154 @@
+// One suite, two DOMs: built natively it runs against the simulated DOM, built for Windows
+// it runs against the system DOM under Wine. Same expectations, so the two cannot drift.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/platform.h"
+#include "xml/xml_document.h"
+
+#ifndef _WIN32
+#include "platform/sim/sim.h"
+#endif
+
+namespace {
+
+class Dom : public ::testing::Test {
+ protected:
+  void SetUp() override { (void)platform::CoInitialize(); }
+  void TearDown() override { platform::CoUninitialize(); }
+
+  // Writes bytes to a file of that name and gives its Windows path.
+  std::u16string File(const std::string& name, const std::string& bytes) {
+#ifdef _WIN32
+    const auto folder = std::filesystem::temp_directory_path() / "plainrun-xml";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / name, std::ios::binary | std::ios::trunc) << bytes;
+    return (folder / name).u16string();
+#else
+    const std::u16string path = u"C:\\xml\\" + sim::Utf16(name);
+    sim::WriteFile(path, bytes);
+    return path;
+#endif
+  }
+
+#ifndef _WIN32
+  sim::Machine machine_;
+#endif
+};
+
+const std::string kStrings =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<modulestrings>\n"
+    "  <!-- a comment -->\n"
+    "  <?note processing instruction?>\n"
+    "  <string id=\"IDS_Title\">Title</string>\n"
+    "  <string id=\"IDS_Nested\">Hello <b>bold</b> world</string>\n"
+    "  <string>no id</string>\n"
+    "  <string id=\"\">empty id</string>\n"
+    "  <string id=\"IDS_Empty\"></string>\n"
+    "  <string id=\"IDS_Entities\">&amp;&lt;&#233;&#x20AC;</string>\n"
+    "  <string id=\"IDS_Cdata\"><![CDATA[<x> & y]]></string>\n"
+    "  <group><string id=\"IDS_Deep\">deep</string></group>\n"
+    "</modulestrings>\n";
+
+TEST_F(Dom, QueriesOverAWellFormedFile) {
+  XMLDocument document;
+  ASSERT_EQ(document.Load(File("strings.xml", kStrings)), platform::hr::Ok);
+  EXPECT_EQ(document.GetChildCount(u"modulestrings"), 10);
+
+  struct Case {
+    std::u16string query;
+    bool exists;
+    std::u16string id;
+    std::u16string text;
+    std::int32_t children;
+  };
+  const Case cases[] = {
+      {u"modulestrings/string[0]", true, u"IDS_Title", u"Title", 1},
+      {u"modulestrings/string[1]", true, u"IDS_Nested", u"Hello bold world", 3},
+      {u"modulestrings/string[2]", true, u"", u"no id", 1},
+      {u"modulestrings/string[3]", true, u"", u"empty id", 1},
+      {u"modulestrings/string[4]", true, u"IDS_Empty", u"", 0},
+      {u"modulestrings/string[5]", true, u"IDS_Entities", u"&<\u00E9\u20AC", 1},
+      {u"modulestrings/string[6]", true, u"IDS_Cdata", u"<x> & y", 1},
+      {u"modulestrings/string[7]", false, u"", u"", -1},
+      {u"modulestrings/string[100]", false, u"", u"", -1},
+      {u"modulestrings/group/string[0]", true, u"IDS_Deep", u"deep", 1},
+      {u"modulestrings/string[0]/@id", false, u"", u"", -1},
+      {u"modulestrings/string[0]/text()", false, u"", u"", -1},
+      {u"nothing", false, u"", u"", -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.query.begin(), c.query.end()));
+    EXPECT_EQ(document.NodeExists(c.query), c.exists);
+    EXPECT_EQ(document.GetNodeAttribute(c.query, u"id"), c.id);
+    EXPECT_EQ(document.GetNodeText(c.query), c.text);
+    EXPECT_EQ(document.GetChildCount(c.query), c.children);
+  }
+  EXPECT_EQ(document.GetNodeAttribute(u"modulestrings/string[0]", u"missing"), u"");
+  EXPECT_EQ(document.GetNodeAttribute(u"modulestrings/string[0]", u"ID"), u"");
+}
+
+TEST_F(Dom, DeclaredEncodingsAreRead) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+  };
+  const std::string utf8 = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><modulestrings><string id=\"a\">\xC3\xA9t\xC3\xA9 \xE2\x82\xAC</string></modulestrings>";
+  std::string utf16 = "\xFF\xFE";
+  for (char c : std::string("<?xml version=\"1.0\" encoding=\"UTF-16\"?><modulestrings><string id=\"a\">"))
+    utf16 += c, utf16 += '\0';
+  utf16 += std::string("\xE9\x00t\x00\xE9\x00 \x00\xAC\x20", 10);
+  for (char c : std::string("</string></modulestrings>")) utf16 += c, utf16 += '\0';
+  const Case cases[] = {
+      {"utf8.xml", utf8},
+      {"utf16.xml", utf16},
+      {"cp1252.xml", "<?xml version=\"1.0\" encoding=\"windows-1252\"?><modulestrings><string id=\"a\">\xE9t\xE9 \x80</string></modulestrings>"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    XMLDocument document;
+    ASSERT_EQ(document.Load(File(c.name, c.bytes)), platform::hr::Ok);
+    EXPECT_EQ(document.GetNodeText(u"modulestrings/string[0]"), u"\u00E9t\u00E9 \u20AC");
+  }
+}
+
+TEST_F(Dom, FailedLoadsGiveEFailAndKeepTheDocument) {
+  XMLDocument document;
+  // Before any load, every query gives its failure result.
+  EXPECT_FALSE(document.NodeExists(u"modulestrings"));
+  EXPECT_EQ(document.GetChildCount(u"modulestrings"), -1);
+  EXPECT_EQ(document.GetNodeText(u"modulestrings"), u"");
+
+  const std::u16string malformed = File("bad.xml", "<modulestrings><string id=\"a\">x</modulestrings>");
+  const std::u16string missing = File("dir.xml", "") + u".missing";
+  for (const std::u16string& path : {malformed, missing, malformed}) {
+    EXPECT_EQ(document.Load(path), platform::hr::Fail);
+    EXPECT_FALSE(document.NodeExists(u"modulestrings"));
+  }
+  // The same object loads a good file afterwards.
+  EXPECT_EQ(document.Load(File("good.xml", kStrings)), platform::hr::Ok);
+  EXPECT_TRUE(document.NodeExists(u"modulestrings/string[0]"));
+  // An empty root counts no children; a file with another root has no modulestrings.
+  EXPECT_EQ(document.Load(File("empty.xml", "<modulestrings/>")), platform::hr::Ok);
+  EXPECT_EQ(document.GetChildCount(u"modulestrings"), 0);
+  EXPECT_EQ(document.Load(File("other.xml", "<other><string id=\"a\">x</string></other>")), platform::hr::Ok);
+  EXPECT_EQ(document.GetChildCount(u"modulestrings"), -1);
+}
+
+TEST_F(Dom, ExternalEntitiesAreNeverRead) {
+  const std::u16string secret = File("secret.txt", "SECRET");
+  std::string target(secret.begin(), secret.end());
+  XMLDocument document;
+  const platform::HResult loaded = document.Load(File(
+      "xxe.xml", "<?xml version=\"1.0\"?><!DOCTYPE modulestrings [<!ENTITY x SYSTEM \"" + target +
+                     "\">]><modulestrings><string id=\"a\">[&x;]</string></modulestrings>"));
+  if (loaded == platform::hr::Ok) {
+    EXPECT_EQ(document.GetNodeText(u"modulestrings/string[0]").find(u"SECRET"), std::u16string::npos);
+  }
+}
+
+}  // namespace
