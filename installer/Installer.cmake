@@ -1,6 +1,6 @@
 # The Windows Installer package, built with wixl: `cmake --build <dir> --target msi` makes
 # plainrunctl-<version>.msi in the build folder from the program, the logging library and
-# every string file in data/.
+# every string file in data/. Included once the plainrunctl and tracelib targets exist.
 find_program(PLAINRUN_WIXL wixl REQUIRED)
 
 set(PLAINRUN_MSI_VERSION ${PROJECT_VERSION} CACHE STRING
@@ -11,8 +11,8 @@ set(PLAINRUN_MSI_PRODUCT_NAME "DERVO Outlook Connector switch")
 # file's folder; here they are the same), never by an absolute one.
 set(plainrun_msi_wxs_dir ${CMAKE_BINARY_DIR}/installer)
 
-# The string files are listed when CMake configures; a file added to data/ later needs a
-# fresh configure to be packed.
+# The string files are listed when CMake configures; a build that finds data/ changed runs
+# CMake again, so an added or removed file is packed or dropped without a manual step.
 file(GLOB plainrun_msi_data_files CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/data/*.xml)
 list(SORT plainrun_msi_data_files)
 set(PLAINRUN_MSI_DATA_COMPONENTS "")

@@ -3,6 +3,7 @@
 #include "platform/sim/sim.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <dlfcn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -54,6 +55,7 @@ struct State {
   std::uint64_t failAt = 0;
   bool failPersistent = false;
   std::map<std::string, int> namedFailures;
+  std::string firstFailed;
   std::uint64_t handles = 0;
   int comDepth = 0;
   bool restricted = false;
@@ -92,14 +94,24 @@ std::u16string UnhexText(const std::string& text) {
 std::string RegistryFile() { return S().root + "/registry"; }
 std::string EventsFile() { return S().root + "/events"; }
 
+// Replaces the registry file whole, so that a failure part-way leaves the old one.
 void SaveRegistry() {
-  std::ofstream out(RegistryFile(), std::ios::trunc);
+  std::ostringstream out;
+  out.exceptions(std::ios::badbit | std::ios::failbit);  // a stream swallows running out of memory
   for (const auto& [id, key] : S().registry) {
     out << "K " << id.first << ' ' << HexText(key.name) << ' ' << HexText(key.keyClass) << ' ' << key.denied << '\n';
     for (const auto& [lower, entry] : key.values)
       out << "V " << HexText(entry.first) << ' ' << entry.second.type << ' '
           << Hex(entry.second.bytes.data(), entry.second.bytes.size()) << '\n';
   }
+  const std::string content = out.str();
+  const std::string temporary = RegistryFile() + ".new";
+  const int file = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (file < 0) throw std::runtime_error("registry not saved");
+  const ssize_t written = ::write(file, content.data(), content.size());
+  ::close(file);
+  if (written != static_cast<ssize_t>(content.size())) throw std::runtime_error("registry not saved");
+  fs::rename(temporary, RegistryFile());
 }
 
 void LoadRegistry() {
@@ -152,11 +164,13 @@ KeyData& MakeKey(Hive hive, const std::u16string& path) {
 bool ShouldFail(const char* call) {
   State& s = S();
   ++s.calls;
+  bool fail = s.failAt != 0 && (s.calls == s.failAt || (s.failPersistent && s.calls > s.failAt));
   if (auto it = s.namedFailures.find(call); it != s.namedFailures.end() && it->second > 0) {
     --it->second;
-    return true;
+    fail = true;
   }
-  return s.failAt != 0 && (s.calls == s.failAt || (s.failPersistent && s.calls > s.failAt));
+  if (fail && s.firstFailed.empty()) s.firstFailed = call;
+  return fail;
 }
 void HandleOpened() { ++S().handles; }
 void HandleClosed() { --S().handles; }
@@ -183,7 +197,10 @@ Machine::~Machine() {
 // ---- Registry (test side) ----
 void SetValue(Hive hive, const std::u16string& key, const std::u16string& name, std::uint32_t type,
               std::vector<std::uint8_t> bytes) {
-  MakeKey(hive, key).values[Lower(name)] = {name, Value{type, std::move(bytes)}};
+  // Everything that can run out of memory happens before the value changes.
+  std::u16string lower = Lower(name);
+  std::pair<std::u16string, Value> entry{name, Value{type, std::move(bytes)}};
+  MakeKey(hive, key).values.insert_or_assign(std::move(lower), std::move(entry));
   SaveRegistry();
 }
 
@@ -343,9 +360,11 @@ RunResult RunInChild(int (*body)()) {
     // Registered first, so it runs last: after every shared object of the run is gone.
     std::atexit([] {
       std::ofstream out(S().root + "/exit");
-      out << S().calls << ' ' << S().handles << ' ' << S().comDepth << '\n';
+      out << S().calls << ' ' << S().handles << ' ' << S().comDepth << ' '
+          << (S().firstFailed.empty() ? "-" : S().firstFailed) << '\n';
     });
-    std::exit(body());
+    // As in a real process, an exception that nothing catches ends it (not the test around it).
+    std::exit([body]() noexcept { return body(); }());
   }
   int status = 0;
   waitpid(child, &status, 0);
@@ -354,7 +373,7 @@ RunResult RunInChild(int (*body)()) {
   result.exitCode = result.exited ? WEXITSTATUS(status) : -WTERMSIG(status);
   std::ifstream in(S().root + "/exit");
   int comDepth = -1;
-  if (in >> result.calls >> result.handlesLeft >> comDepth) result.comBalanced = comDepth == 0;
+  if (in >> result.calls >> result.handlesLeft >> comDepth >> result.firstFailed) result.comBalanced = comDepth == 0;
   std::error_code ignored;
   fs::remove(S().root + "/exit", ignored);
   Reload();

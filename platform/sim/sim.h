@@ -91,6 +91,7 @@ struct RunResult {
   std::uint64_t calls = 0;  // platform calls the run made
   std::uint64_t handlesLeft = 0;
   bool comBalanced = false;
+  std::string firstFailed;  // the platform function whose call the fault plan failed first, or "-"
 };
 // Runs body in a forked child with the machine as it is, the way Windows would start a
 // program, exits with what it returns and reports how the child ended. The child's host

@@ -30,3 +30,10 @@ endfunction()
 plainrun_wine_test(e2e_switch bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/switch_test.sh
   $<TARGET_FILE:plainrunctl> $<TARGET_FILE:tracelib> $<TARGET_FILE:outlook_standin> ${CMAKE_SOURCE_DIR}/data
   $<TARGET_FILE:stub_three_exports> $<TARGET_FILE:stub_mapi>)
+
+# The installer test: an older package of this build is upgraded to the current one.
+plainrun_add_msi(e2e_msi_older 0.9.0 ${CMAKE_CURRENT_BINARY_DIR}/plainrunctl-older.msi ALL)
+plainrun_add_msi(e2e_msi_current ${PROJECT_VERSION} ${CMAKE_CURRENT_BINARY_DIR}/plainrunctl-current.msi ALL)
+plainrun_wine_test(e2e_msi bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/msi_test.sh
+  ${CMAKE_CURRENT_BINARY_DIR}/plainrunctl-current.msi ${CMAKE_CURRENT_BINARY_DIR}/plainrunctl-older.msi
+  ${CMAKE_SOURCE_DIR}/data)

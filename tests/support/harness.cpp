@@ -64,7 +64,7 @@ std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
   return rows;
 }
 
-std::vector<LogRow> Machine::ReadLog() {
+std::vector<LogRow> ReadLog() {
   std::ifstream in(sim::HostPath(kLogFile), std::ios::binary);
   if (!in) return {};
   std::stringstream content;
@@ -82,20 +82,20 @@ std::vector<LogRow> Machine::ReadLog() {
   return log;
 }
 
-std::vector<std::string> Machine::LogLines() {
+std::vector<std::string> LogLines() {
   std::vector<std::string> lines;
   for (const LogRow& row : ReadLog()) lines.push_back(row.level.substr(0, 1) + " " + row.message);
   return lines;
 }
 
-std::vector<sim::Event> Machine::EventsOf(const std::string& kind) {
+std::vector<sim::Event> EventsOf(const std::string& kind) {
   std::vector<sim::Event> events;
   for (auto& event : sim::Events())
     if (event.kind == kind) events.push_back(event);
   return events;
 }
 
-std::optional<std::uint32_t> Machine::Flag() {
+std::optional<std::uint32_t> Flag() {
   const auto value = sim::GetValue(sim::Hive::CurrentUser, kProductKey, u"DisableOutlookConnector");
   if (!value || value->type != platform::kRegDword || value->bytes.size() != 4) return std::nullopt;
   std::uint32_t flag = 0;

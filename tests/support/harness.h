@@ -36,16 +36,20 @@ class Machine : public ::testing::Test {
   void InstallStringFiles();
   // The program's command line after its path, e.g. u"/plainrun".
   void SetArguments(const std::u16string& arguments);
-  // The log as the logging library wrote it; the header row is checked and left out.
-  std::vector<LogRow> ReadLog();
-  // The messages of the log, each prefixed with its level's first letter, e.g. "I ParseCommandLine >>".
-  std::vector<std::string> LogLines();
-  std::vector<sim::Event> EventsOf(const std::string& kind);
-  std::optional<std::uint32_t> Flag();
   std::optional<std::u16string> KeyClass() { return sim::KeyClass(sim::Hive::CurrentUser, kProductKey); }
 
   sim::Machine machine_;
 };
+
+// What the last run left on the current machine:
+// the log as the logging library wrote it (header row checked and left out; throws on a torn row),
+std::vector<LogRow> ReadLog();
+// its messages, each prefixed with its level's first letter, e.g. "I ParseCommandLine >>",
+std::vector<std::string> LogLines();
+// the events of one kind ("msgbox", "debug", "load", "free"),
+std::vector<sim::Event> EventsOf(const std::string& kind);
+// and the disable flag, when it is a REG_DWORD.
+std::optional<std::uint32_t> Flag();
 
 // Runs the program's entry point in a fresh process on the current machine.
 sim::RunResult RunProgram();
