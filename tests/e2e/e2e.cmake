@@ -1,7 +1,11 @@
 # Windows programs under Wine: one throw-away prefix (and one X display for message
 # boxes) shared by every test of a ctest run, made by a setup test and removed after.
 set(PLAINRUN_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
-set(PLAINRUN_DISPLAY :97)
+# A display number of this build tree's own, so that two trees can test side by side.
+string(MD5 tree_hash "${CMAKE_BINARY_DIR}")
+string(SUBSTRING "${tree_hash}" 0 2 tree_hash)
+math(EXPR display_number "100 + 0x${tree_hash}" OUTPUT_FORMAT DECIMAL)
+set(PLAINRUN_DISPLAY :${display_number})
 set(PLAINRUN_WINE_ENV "WINEPREFIX=${PLAINRUN_WINEPREFIX};DISPLAY=${PLAINRUN_DISPLAY};WINEDEBUG=-all")
 
 add_executable(outlook_standin WIN32 ${CMAKE_CURRENT_SOURCE_DIR}/stubs/outlook_standin.cpp)
