@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <new>
 #include <string>
@@ -18,9 +19,20 @@
 #include "platform/sim/sim.h"
 #include "platform/sim/sim_internal.h"
 
+// A parsed file and, for position queries, the matching children of each parent by name,
+// so that walking string[0], string[1], ... costs the same for every position.
+struct Tree {
+  explicit Tree(xmlDocPtr parsed) noexcept : document(parsed) {}
+  Tree(const Tree&) = delete;
+  Tree& operator=(const Tree&) = delete;
+  ~Tree() { xmlFreeDoc(document); }
+  xmlDocPtr document;
+  std::map<std::pair<xmlNodePtr, std::string>, std::vector<xmlNodePtr>> children;
+};
+
 struct platform::DomObject {
   enum class Kind { Document, Node, Element, List } kind;
-  std::shared_ptr<xmlDoc> document;  // keeps the tree alive while any reference to it lives
+  std::shared_ptr<Tree> document;  // keeps the tree alive while any reference to it lives
   xmlNodePtr node = nullptr;
   int references = 1;
 };
@@ -31,7 +43,7 @@ namespace {
 constexpr HResult kClassNotRegistered = static_cast<HResult>(0x80040154);
 constexpr HResult kNotInitialized = static_cast<HResult>(0x800401F0);
 
-DomObject* Make(DomObject::Kind kind, std::shared_ptr<xmlDoc> document, xmlNodePtr node) noexcept {
+DomObject* Make(DomObject::Kind kind, std::shared_ptr<Tree> document, xmlNodePtr node) noexcept {
   auto* object = new (std::nothrow) DomObject{kind, std::move(document), node};
   if (object) sim::HandleOpened();
   return object;
@@ -124,11 +136,26 @@ bool Matches(const Step& step, xmlNodePtr node) {
   return false;
 }
 
-xmlNodePtr Select(xmlDocPtr document, const std::vector<Step>& steps) {
-  std::vector<xmlNodePtr> context{reinterpret_cast<xmlNodePtr>(document)};
+// The children of parent that an element-name step matches, in document order, indexed once.
+const std::vector<xmlNodePtr>& NamedChildren(Tree& tree, xmlNodePtr parent, const Step& step) {
+  auto [entry, added] = tree.children.try_emplace({parent, step.name});
+  if (added)
+    for (xmlNodePtr child = parent->children; child; child = child->next)
+      if (Matches(step, child)) entry->second.push_back(child);
+  return entry->second;
+}
+
+xmlNodePtr Select(Tree& tree, const std::vector<Step>& steps) {
+  std::vector<xmlNodePtr> context{reinterpret_cast<xmlNodePtr>(tree.document)};
   for (const Step& step : steps) {
     std::vector<xmlNodePtr> next;
     for (xmlNodePtr parent : context) {
+      if (step.test == Step::Test::Name) {
+        const std::vector<xmlNodePtr>& named = NamedChildren(tree, parent, step);
+        if (step.position < 0) next.insert(next.end(), named.begin(), named.end());
+        else if (static_cast<std::size_t>(step.position) < named.size()) next.push_back(named[step.position]);
+        continue;
+      }
       xmlNodePtr first = step.test == Step::Test::Attribute
                              ? (parent->type == XML_ELEMENT_NODE ? reinterpret_cast<xmlNodePtr>(parent->properties) : nullptr)
                              : parent->children;
@@ -197,7 +224,13 @@ HResult DomLoad(DomObject* document, const char16_t* path, std::int16_t* success
     xmlDocPtr parsed = xmlReadMemory(content.data(), static_cast<int>(content.size()), nullptr, nullptr,
                                      XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
     if (!parsed) return hr::False;
-    std::shared_ptr<xmlDoc> tree(parsed, xmlFreeDoc);
+    std::shared_ptr<Tree> tree;
+    try {
+      tree = std::make_shared<Tree>(parsed);
+    } catch (...) {
+      xmlFreeDoc(parsed);
+      throw;
+    }
     if (xmlNodePtr root = xmlDocGetRootElement(parsed)) DropBlankText(root);
     document->document = std::move(tree);
     *success = kVariantTrue;
@@ -214,7 +247,7 @@ HResult DomSelectSingleNode(DomObject* document, const char16_t* query, DomObjec
     std::vector<Step> steps;
     if (!query || !ParsePattern(sim::Utf8(query), steps)) return hr::Fail;
     if (!document->document) return hr::False;
-    xmlNodePtr found = Select(document->document.get(), steps);
+    xmlNodePtr found = Select(*document->document, steps);
     if (!found) return hr::False;
     *node = Make(DomObject::Kind::Node, document->document, found);
     return *node ? hr::Ok : hr::OutOfMemory;

@@ -67,20 +67,66 @@ for row in rows[1:]:
 PY
 }
 
-# The program's message box window, waiting up to 10 s for it; empty when none appears.
+# find_box [TRACE]: the program's message box window, waiting up to 10 s for it; empty when
+# none appears. With TRACE (the output of a run under WINEDEBUG=+msgbox), it first waits
+# until the box has been set up, so that no other window of a starting program is taken.
 find_box() {
   local id
   for _ in $(seq 100); do
-    for id in $(xdotool search --class plainrunctl.exe 2>/dev/null); do
-      [ "$(xdotool getwindowname "$id" 2>/dev/null)" == "Default IME" ] && continue
-      xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable' && { echo "$id"; return; }
-    done
+    if [ -z "${1:-}" ] || grep -q -a MSGBOX_OnInit "$1" 2>/dev/null; then
+      for id in $(xdotool search --class plainrunctl.exe 2>/dev/null); do
+        [ "$(xdotool getwindowname "$id" 2>/dev/null)" == "Default IME" ] && continue
+        xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable' && { echo "$id"; return; }
+      done
+    fi
     sleep 0.1
   done
 }
 
-# close_box WINDOW: presses Return in the box, which answers OK and ends MessageBoxW.
-# (xdotool may report BadWindow after the key went through, as the box closes at once.)
+# close_box WINDOW: presses Return in the box, which answers OK and ends MessageBoxW, then
+# waits until the window is gone, so that a later find_box cannot take it for a new box.
+# The box closes on the key press, so the release that xdotool sends to it fails (BadWindow)
+# and Wine would keep Return held down, closing the next box at once: release it for real.
 close_box() {
   xdotool key --window "$1" Return 2>/dev/null || true
+  xdotool keyup Return 2>/dev/null || true
+  for _ in $(seq 50); do
+    xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable' || return 0
+    sleep 0.1
+  done
+}
+
+# lnk_command FILE: "target|arguments" of a shell link, read from its LinkInfo and its
+# command-line string.
+lnk_command() {
+  python3 - "$1" <<'PY'
+import struct, sys
+data = open(sys.argv[1], 'rb').read()
+if data[:4] != b'\x4c\0\0\0':
+    sys.exit('not a shell link')
+flags = struct.unpack_from('<I', data, 20)[0]
+pos = 76
+if flags & 0x01:  # item ID list
+    pos += 2 + struct.unpack_from('<H', data, pos)[0]
+target = ''
+if flags & 0x02:  # link info: local base path and common suffix, ANSI
+    size, _, info_flags, _, base, _, suffix = struct.unpack_from('<7I', data, pos)
+    def cstr(off):
+        end = data.index(b'\0', pos + off)
+        return data[pos + off:end].decode('cp1252')
+    if info_flags & 1:
+        target = cstr(base) + cstr(suffix)
+    pos += size
+strings = {}
+for bit, name in ((0x04, 'name'), (0x08, 'relative'), (0x10, 'workdir'), (0x20, 'args'), (0x40, 'icon')):
+    if flags & bit:
+        count = struct.unpack_from('<H', data, pos)[0]
+        pos += 2
+        if flags & 0x80:
+            text, pos = data[pos:pos + 2 * count].decode('utf-16-le'), pos + 2 * count
+        else:
+            text, pos = data[pos:pos + count].decode('cp1252'), pos + count
+        strings[name] = text.rstrip('\0')
+print(target + '|' + strings.get('args', ''))
+PY
 }

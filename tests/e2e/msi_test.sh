@@ -68,41 +68,6 @@ user_settings() { wine reg query 'HKCU\SOFTWARE\Orvane' /s 2>&1 | tr -d '\r'; }
 # A digest of the log file, or "absent".
 log_digest() { if [ -f "$(log_file)" ]; then md5sum <"$(log_file)"; else echo absent; fi; }
 
-# lnk_command FILE: "target|arguments" of a shell link, read from its LinkInfo and its
-# command-line string.
-lnk_command() {
-  python3 - "$1" <<'PY'
-import struct, sys
-data = open(sys.argv[1], 'rb').read()
-if data[:4] != b'\x4c\0\0\0':
-    sys.exit('not a shell link')
-flags = struct.unpack_from('<I', data, 20)[0]
-pos = 76
-if flags & 0x01:  # item ID list
-    pos += 2 + struct.unpack_from('<H', data, pos)[0]
-target = ''
-if flags & 0x02:  # link info: local base path and common suffix, ANSI
-    size, _, info_flags, _, base, _, suffix = struct.unpack_from('<7I', data, pos)
-    def cstr(off):
-        end = data.index(b'\0', pos + off)
-        return data[pos + off:end].decode('cp1252')
-    if info_flags & 1:
-        target = cstr(base) + cstr(suffix)
-    pos += size
-strings = {}
-for bit, name in ((0x04, 'name'), (0x08, 'relative'), (0x10, 'workdir'), (0x20, 'args'), (0x40, 'icon')):
-    if flags & bit:
-        count = struct.unpack_from('<H', data, pos)[0]
-        pos += 2
-        if flags & 0x80:
-            text, pos = data[pos:pos + 2 * count].decode('utf-16-le'), pos + 2 * count
-        else:
-            text, pos = data[pos:pos + count].decode('cp1252'), pos + count
-        strings[name] = text.rstrip('\0')
-print(target + '|' + strings.get('args', ''))
-PY
-}
-
 product_name=$(prop "$msi" ProductName)
 version=$(prop "$msi" ProductVersion) older_version=$(prop "$older_msi" ProductVersion)
 code=$(prop "$msi" ProductCode) older_code=$(prop "$older_msi" ProductCode)

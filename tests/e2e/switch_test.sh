@@ -77,7 +77,7 @@ sleep 1
 set_flag 0
 WINEDEBUG=-all,+msgbox wine "$exe_win" /plainrun >"$WINEPREFIX/msgbox.log" 2>&1 &
 run_pid=$!
-window=$(find_box)
+window=$(find_box "$WINEPREFIX/msgbox.log")
 check "message box shown" "$([ -n "$window" ] && echo yes)" yes
 if [ -n "$window" ]; then
   sleep 0.3
