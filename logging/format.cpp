@@ -5,7 +5,7 @@
 namespace logging {
 namespace {
 
-struct Spec {
+struct Directive {
   bool left = false, plus = false, space = false, alternate = false, zero = false;
   int width = 0;
   int precision = -1;
@@ -44,29 +44,29 @@ class ArgReader {
   const FormatArg* end_;
 };
 
-void PutPadded(Sink& sink, const Spec& spec, std::u16string_view prefix, std::u16string_view body,
+void PutPadded(Sink& sink, const Directive& directive, std::u16string_view prefix, std::u16string_view body,
                std::size_t zeros) {
   const std::size_t length = prefix.size() + zeros + body.size();
-  const std::size_t pad = spec.width > 0 && static_cast<std::size_t>(spec.width) > length
-                              ? static_cast<std::size_t>(spec.width) - length
+  const std::size_t pad = directive.width > 0 && static_cast<std::size_t>(directive.width) > length
+                              ? static_cast<std::size_t>(directive.width) - length
                               : 0;
-  if (!spec.left && !(spec.zero && spec.precision < 0)) sink.Pad(u' ', pad);
+  if (!directive.left && !(directive.zero && directive.precision < 0)) sink.Pad(u' ', pad);
   sink.Put(prefix);
-  if (!spec.left && spec.zero && spec.precision < 0) sink.Pad(u'0', pad);
+  if (!directive.left && directive.zero && directive.precision < 0) sink.Pad(u'0', pad);
   sink.Pad(u'0', zeros);
   sink.Put(body);
-  if (spec.left) sink.Pad(u' ', pad);
+  if (directive.left) sink.Pad(u' ', pad);
 }
 
-void PutNumber(Sink& sink, const Spec& spec, std::int64_t raw) {
-  const bool isSigned = spec.conversion == u'd' || spec.conversion == u'i';
+void PutNumber(Sink& sink, const Directive& directive, std::int64_t raw) {
+  const bool isSigned = directive.conversion == u'd' || directive.conversion == u'i';
   const std::int32_t asSigned = static_cast<std::int32_t>(raw);
   const bool negative = isSigned && asSigned < 0;
   std::uint64_t value = isSigned ? (negative ? 0ULL - static_cast<std::uint64_t>(static_cast<std::int64_t>(asSigned))
                                              : static_cast<std::uint64_t>(asSigned))
                                  : static_cast<std::uint32_t>(raw);
-  const unsigned base = spec.conversion == u'o' ? 8 : (spec.conversion == u'x' || spec.conversion == u'X') ? 16 : 10;
-  const char16_t* digits = spec.conversion == u'X' ? u"0123456789ABCDEF" : u"0123456789abcdef";
+  const unsigned base = directive.conversion == u'o' ? 8 : (directive.conversion == u'x' || directive.conversion == u'X') ? 16 : 10;
+  const char16_t* digits = directive.conversion == u'X' ? u"0123456789ABCDEF" : u"0123456789abcdef";
 
   char16_t buffer[24];
   std::size_t n = 0;
@@ -76,36 +76,36 @@ void PutNumber(Sink& sink, const Spec& spec, std::int64_t raw) {
     value /= base;
   }
   std::u16string_view body(buffer + sizeof buffer / sizeof buffer[0] - n, n);
-  if (isZero && spec.precision != 0) body = u"0";
+  if (isZero && directive.precision != 0) body = u"0";
 
   std::u16string_view prefix;
   if (negative) prefix = u"-";
-  else if (isSigned && spec.plus) prefix = u"+";
-  else if (isSigned && spec.space) prefix = u" ";
-  else if (spec.alternate && !isZero && base == 16) prefix = spec.conversion == u'X' ? u"0X" : u"0x";
-  else if (spec.alternate && !isZero && base == 8) prefix = u"0";
+  else if (isSigned && directive.plus) prefix = u"+";
+  else if (isSigned && directive.space) prefix = u" ";
+  else if (directive.alternate && !isZero && base == 16) prefix = directive.conversion == u'X' ? u"0X" : u"0x";
+  else if (directive.alternate && !isZero && base == 8) prefix = u"0";
 
   const std::size_t zeros =
-      spec.precision > 0 && static_cast<std::size_t>(spec.precision) > body.size()
-          ? static_cast<std::size_t>(spec.precision) - body.size()
+      directive.precision > 0 && static_cast<std::size_t>(directive.precision) > body.size()
+          ? static_cast<std::size_t>(directive.precision) - body.size()
           : 0;
-  PutPadded(sink, spec, prefix, body, zeros);
+  PutPadded(sink, directive, prefix, body, zeros);
 }
 
-void PutArgument(Sink& sink, const Spec& spec, const FormatArg* arg) {
+void PutArgument(Sink& sink, const Directive& directive, const FormatArg* arg) {
   if (!arg) return;
-  if (spec.conversion == u's') {
-    if (!arg->isText) return PutNumber(sink, Spec{spec.left, false, false, false, false, spec.width, -1, u'd'}, arg->number);
+  if (directive.conversion == u's') {
+    if (!arg->isText) return PutNumber(sink, Directive{directive.left, false, false, false, false, directive.width, -1, u'd'}, arg->number);
     std::u16string_view text = arg->text;
-    if (spec.precision >= 0) text = text.substr(0, static_cast<std::size_t>(spec.precision));
-    return PutPadded(sink, spec, {}, text, 0);
+    if (directive.precision >= 0) text = text.substr(0, static_cast<std::size_t>(directive.precision));
+    return PutPadded(sink, directive, {}, text, 0);
   }
-  if (spec.conversion == u'c') {
+  if (directive.conversion == u'c') {
     const char16_t c = arg->isText ? (arg->text.empty() ? u'\0' : arg->text.front()) : static_cast<char16_t>(arg->number);
-    return PutPadded(sink, spec, {}, std::u16string_view(&c, 1), 0);
+    return PutPadded(sink, directive, {}, std::u16string_view(&c, 1), 0);
   }
-  if (arg->isText) return PutPadded(sink, spec, {}, arg->text, 0);
-  PutNumber(sink, spec, arg->number);
+  if (arg->isText) return PutPadded(sink, directive, {}, arg->text, 0);
+  PutNumber(sink, directive, arg->number);
 }
 
 // Reads a decimal field or "*", advancing i.
@@ -131,35 +131,35 @@ void Expand(Sink& sink, std::u16string_view format, const std::initializer_list<
       continue;
     }
     const std::size_t start = i++;
-    Spec spec;
+    Directive directive;
     for (; i < format.size(); ++i) {
       const char16_t f = format[i];
-      if (f == u'-') spec.left = true;
-      else if (f == u'+') spec.plus = true;
-      else if (f == u' ') spec.space = true;
-      else if (f == u'#') spec.alternate = true;
-      else if (f == u'0') spec.zero = true;
+      if (f == u'-') directive.left = true;
+      else if (f == u'+') directive.plus = true;
+      else if (f == u' ') directive.space = true;
+      else if (f == u'#') directive.alternate = true;
+      else if (f == u'0') directive.zero = true;
       else break;
     }
-    spec.width = ReadCount(format, i, args);
-    if (spec.width < 0) {
-      spec.left = true;
-      spec.width = -spec.width;
+    directive.width = ReadCount(format, i, args);
+    if (directive.width < 0) {
+      directive.left = true;
+      directive.width = -directive.width;
     }
     if (i < format.size() && format[i] == u'.') {
       ++i;
-      spec.precision = std::max(ReadCount(format, i, args), 0);
+      directive.precision = std::max(ReadCount(format, i, args), 0);
     }
     while (i < format.size() && (format[i] == u'l' || format[i] == u'h' || format[i] == u'w')) ++i;
     if (i >= format.size()) {
       sink.Put(format.substr(start));
       return;
     }
-    spec.conversion = format[i];
-    switch (spec.conversion) {
+    directive.conversion = format[i];
+    switch (directive.conversion) {
       case u'%': sink.Put(u'%'); break;
       case u'd': case u'i': case u'u': case u'x': case u'X': case u'o': case u'c': case u's':
-        PutArgument(sink, spec, args.Next());
+        PutArgument(sink, directive, args.Next());
         break;
       default: sink.Put(format.substr(start, i - start + 1)); break;
     }
