@@ -179,7 +179,7 @@ TEST_F(Strings, OutlookLanguageTable) {
   struct Case {
     const char* name;
     const char* stub;        // file installed as the stub, or null
-    const char16_t* stubAs;  // its name in the system folder
+    const char16_t* stubAs;  // where it lies
     std::string answers;
     std::vector<std::pair<const char16_t*, std::pair<std::string, std::uint32_t>>> values;
     std::string language;
@@ -192,28 +192,32 @@ TEST_F(Strings, OutlookLanguageTable) {
   const std::string multi1031 = std::string("1031\0\0", 6);
   const Case cases[] = {
       {"no stub", nullptr, nullptr, "", {}, "1033", "", {}},
-      {"stub without the export", THREE_EXPORTS_SO, u"mapistub.dll", "", {}, "1033", "", {}},
-      {"application qualifier", MAPI_STUB_SO, u"mapistub.dll", "*|1031|1|" + msmapi + "1031\\MSMAPI32.DLL\n",
+      {"stub only in the current folder", MAPI_STUB_SO, u"C:\\cwd\\mapistub.dll", "*|*|1|C:\\MSMAPI\\1031\\x\n", {},
+       "1033", "", {}},
+      {"stub only in the program's folder", MAPI_STUB_SO, u"C:\\Program Files\\Orvane\\mapi32.dll",
+       "*|*|1|C:\\MSMAPI\\1031\\x\n", {}, "1033", "", {}},
+      {"stub without the export", THREE_EXPORTS_SO, u"C:\\Windows\\System32\\mapistub.dll", "", {}, "1033", "", {}},
+      {"application qualifier", MAPI_STUB_SO, u"C:\\Windows\\System32\\mapistub.dll", "*|1031|1|" + msmapi + "1031\\MSMAPI32.DLL\n",
        {{u"MSIApplicationLCID", {multi1031, 7}}, {u"MSIOfficeLCID", {std::string("1036\0\0", 6), 7}}}, "1031",
        defaultId + "|1031\n", {found + msmapi + "1031\\MSMAPI32.DLL"}},
-      {"mapi32 when mapistub is missing", MAPI_STUB_SO, u"mapi32.dll", "*|-|1|" + msmapi + "1040\\MSMAPI32.DLL\n", {},
+      {"mapi32 when mapistub is missing", MAPI_STUB_SO, u"C:\\Windows\\System32\\mapi32.dll", "*|-|1|" + msmapi + "1040\\MSMAPI32.DLL\n", {},
        "1040", defaultId + "|-\n", {found + msmapi + "1040\\MSMAPI32.DLL"}},
-      {"office qualifier only", MAPI_STUB_SO, u"mapistub.dll", "*|1036|1|" + msmapi + "1036\\MSMAPI32.DLL\n",
+      {"office qualifier only", MAPI_STUB_SO, u"C:\\Windows\\System32\\mapistub.dll", "*|1036|1|" + msmapi + "1036\\MSMAPI32.DLL\n",
        {{u"MSIOfficeLCID", {std::string("1036\0\0", 6), 7}}}, "1036", defaultId + "|1036\n",
        {found + msmapi + "1036\\MSMAPI32.DLL"}},
-      {"qualifier of the wrong type", MAPI_STUB_SO, u"mapistub.dll", "*|*|1|" + msmapi + "1031\\MSMAPI32.DLL\n",
+      {"qualifier of the wrong type", MAPI_STUB_SO, u"C:\\Windows\\System32\\mapistub.dll", "*|*|1|" + msmapi + "1031\\MSMAPI32.DLL\n",
        {{u"MSIApplicationLCID", {std::string("1031\0", 5), 1}}}, "1031", defaultId + "|-\n",
        {found + msmapi + "1031\\MSMAPI32.DLL"}},
-      {"lower-case marker", MAPI_STUB_SO, u"mapistub.dll", "*|*|1|C:\\x\\msmapi\\1031\\MSMAPI32.DLL\n", {}, "1033",
+      {"lower-case marker", MAPI_STUB_SO, u"C:\\Windows\\System32\\mapistub.dll", "*|*|1|C:\\x\\msmapi\\1031\\MSMAPI32.DLL\n", {}, "1033",
        defaultId + "|-\n", {found + "C:\\x\\msmapi\\1031\\MSMAPI32.DLL"}},
-      {"no backslash after the folder", MAPI_STUB_SO, u"mapistub.dll", "*|*|1|C:\\x\\MSMAPI\\1031\n", {}, "1033",
+      {"no backslash after the folder", MAPI_STUB_SO, u"C:\\Windows\\System32\\mapistub.dll", "*|*|1|C:\\x\\MSMAPI\\1031\n", {}, "1033",
        defaultId + "|-\n", {found + "C:\\x\\MSMAPI\\1031"}},
-      {"second pass with the registered component", MAPI_STUB_SO, u"mapistub.dll",
+      {"second pass with the registered component", MAPI_STUB_SO, u"C:\\Windows\\System32\\mapistub.dll",
        "{OTHER}|-|1|" + msmapi + "1041\\MSMAPI32.DLL\n", {{u"MSIComponentID", {std::string("{OTHER}\0", 8), 1}}},
        "1041", defaultId + "|-\n{OTHER}|-\n", {failed, found + msmapi + "1041\\MSMAPI32.DLL"}},
-      {"first pass fails, no component id", MAPI_STUB_SO, u"mapistub.dll", "", {}, "1033", defaultId + "|-\n",
+      {"first pass fails, no component id", MAPI_STUB_SO, u"C:\\Windows\\System32\\mapistub.dll", "", {}, "1033", defaultId + "|-\n",
        {failed, found}},
-      {"qualifier call fails, retried without", MAPI_STUB_SO, u"mapistub.dll",
+      {"qualifier call fails, retried without", MAPI_STUB_SO, u"C:\\Windows\\System32\\mapistub.dll",
        "*|1031|0|\n*|-|1|" + msmapi + "1049\\MSMAPI32.DLL\n", {{u"MSIApplicationLCID", {multi1031, 7}}}, "1049",
        defaultId + "|1031\n" + defaultId + "|-\n", {found + msmapi + "1049\\MSMAPI32.DLL"}},
   };
@@ -221,7 +225,7 @@ TEST_F(Strings, OutlookLanguageTable) {
     SCOPED_TRACE(c.name);
     sim::Machine fresh;
     Machine::SetUp();
-    if (c.stub) sim::InstallModule(std::u16string(sim::kSystemFolder) + u"\\" + c.stubAs, c.stub);
+    if (c.stub) sim::InstallModule(c.stubAs, c.stub);
     MapiAnswers(c.answers);
     for (const auto& [name, value] : c.values) sim::SetNarrow(sim::Hive::LocalMachine, kOutlookKey, name, value.first, value.second);
     const sim::RunResult run = sim::RunInChild(OutlookLanguage);

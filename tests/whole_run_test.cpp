@@ -143,10 +143,15 @@ TEST_F(WholeRun, LibraryBindingTable) {
     sim::Machine fresh;
     if (c.path) sim::SetString(sim::Hive::LocalMachine, kProductKey, u"Path", *c.path);
     if (c.module) sim::InstallModule(u"C:\\Program Files\\Orvane\\tracelib.dll", c.module);
-    // Planted copies in the current folder, the program's folder and the system folder.
-    sim::InstallModule(u"C:\\cwd\\tracelib.dll", TRACELIB_SO);
-    sim::InstallModule(u"C:\\cwd\\Orvane\\tracelib.dll", TRACELIB_SO);
+    // Planted copies in the current folder, the program's folder and the system folder;
+    // with Outlook running the MAPI stub is looked up by its bare name too.
+    for (const char16_t* folder : {u"C:\\cwd\\", u"C:\\cwd\\Orvane\\", u"C:\\Program Files\\Orvane\\"}) {
+      sim::InstallModule(std::u16string(folder) + u"mapistub.dll", MAPI_STUB_SO);
+      sim::InstallModule(std::u16string(folder) + u"mapi32.dll", MAPI_STUB_SO);
+      if (std::u16string(folder) != u"C:\\Program Files\\Orvane\\") sim::InstallModule(std::u16string(folder) + u"tracelib.dll", TRACELIB_SO);
+    }
     sim::InstallModule(u"C:\\Windows\\System32\\tracelib.dll", TRACELIB_SO);
+    sim::SetProcesses({u"OUTLOOK.EXE"});
     SetArguments(u"/plainrun");
     const sim::RunResult run = RunProgram();
     EXPECT_EQ(run.exitCode, 0);
@@ -154,7 +159,8 @@ TEST_F(WholeRun, LibraryBindingTable) {
     EXPECT_EQ(Flag(), 1u);
     EXPECT_EQ(!ReadLog().empty(), c.logged);
     EXPECT_FALSE(sim::Exists(u"C:\\three-exports-called"));
-    for (const auto& load : EventsOf("load")) EXPECT_EQ(load.fields[0].rfind(u"C:\\Program Files\\Orvane\\", 0), 0u);
+    for (const auto& load : EventsOf("load")) EXPECT_EQ(load.fields[0], u"C:\\Program Files\\Orvane\\tracelib.dll");
+    EXPECT_EQ(EventsOf("msgbox").size(), 1u);
     EXPECT_EQ(EventsOf("load").size(), EventsOf("free").size());
   }
 }
