@@ -1,6 +1,10 @@
-// Windows services. Files are opened with FILE_APPEND_DATA only, so every
-// WriteFile lands whole at the current end of the file, and with all share
-// modes, so other processes (and roll-over) can keep using the file.
+// Windows services. Files are opened for appending (FILE_APPEND_DATA, never
+// FILE_WRITE_DATA), so Windows puts every WriteFile whole at the current end
+// of the file, and with all share modes, so other processes (and roll-over)
+// can keep using the file. Each write also holds an exclusive byte-range lock
+// that every writer of the file takes: Wine finds the end of the file and
+// writes there as two steps, and without the lock two processes can pick the
+// same end and overwrite each other's rows.
 #include <windows.h>
 
 #include <cstring>
@@ -18,10 +22,43 @@ const wchar_t* wide(const std::u16string& path) {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// The lock guards no bytes: it sits so far beyond any real log size that it never
+// meets a reader's lock, and only serves as the writers' common mutex.
+constexpr DWORD kLockOffsetLow = 0x00000000;
+constexpr DWORD kLockOffsetHigh = 0xFFFFFFFF;
+
+// FILE_READ_DATA is there only because Windows refuses byte-range locks on a handle
+// that has neither read nor write-data access; writes still only append.
 File open_for_append(const std::u16string& path, DWORD disposition) {
-  const HANDLE handle = CreateFileW(wide(path), FILE_APPEND_DATA, kShareAll, nullptr, disposition,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE handle = CreateFileW(wide(path), FILE_APPEND_DATA | FILE_READ_DATA, kShareAll,
+                                    nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<File>(handle);
+}
+
+// Takes the writers' lock, waiting while another writer holds it, but never longer
+// than kLockPatienceMs: a writer holds it for one write only, so a lock held longer
+// belongs to something else, and the caller must not hang on it. False when the
+// lock was not taken (also on file systems without byte-range locks).
+bool lock_writers(HANDLE handle) {
+  constexpr ULONGLONG kLockPatienceMs = 5000;
+  const ULONGLONG start = GetTickCount64();
+  for (int attempt = 0;; ++attempt) {
+    OVERLAPPED range{};
+    range.Offset = kLockOffsetLow;
+    range.OffsetHigh = kLockOffsetHigh;
+    if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range))
+      return true;
+    if (GetLastError() != ERROR_LOCK_VIOLATION || GetTickCount64() - start >= kLockPatienceMs)
+      return false;
+    Sleep(attempt < 4 ? 0 : 1);
+  }
+}
+
+void unlock_writers(HANDLE handle) {
+  OVERLAPPED range{};
+  range.Offset = kLockOffsetLow;
+  range.OffsetHigh = kLockOffsetHigh;
+  UnlockFileEx(handle, 0, 1, 0, &range);
 }
 
 }  // namespace
@@ -74,15 +111,22 @@ void make_dir(const std::u16string& path) { CreateDirectoryW(wide(path), nullptr
 void remove(const std::u16string& path) { DeleteFileW(wide(path)); }
 
 bool append(File file, std::string_view bytes) {
+  const HANDLE handle = reinterpret_cast<HANDLE>(file);
+  // Without the lock the row is still written: on Windows appends stay whole, and
+  // losing the row for certain is worse than the small risk under Wine.
+  const bool locked = lock_writers(handle);
+  bool complete = true;
   while (!bytes.empty()) {
     const DWORD chunk = static_cast<DWORD>(bytes.size() < 0x7FFFFFFF ? bytes.size() : 0x7FFFFFFF);
     DWORD written = 0;
-    if (!WriteFile(reinterpret_cast<HANDLE>(file), bytes.data(), chunk, &written, nullptr) ||
-        written == 0)
-      return false;
+    if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr) || written == 0) {
+      complete = false;
+      break;
+    }
     bytes.remove_prefix(written);
   }
-  return true;
+  if (locked) unlock_writers(handle);
+  return complete;
 }
 
 void close(File file) {

@@ -41,3 +41,21 @@ plainrun_add_msi(e2e_msi_current ${PROJECT_VERSION} ${CMAKE_CURRENT_BINARY_DIR}/
 plainrun_wine_test(e2e_msi bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/msi_test.sh
   ${CMAKE_CURRENT_BINARY_DIR}/plainrunctl-current.msi ${CMAKE_CURRENT_BINARY_DIR}/plainrunctl-older.msi
   ${CMAKE_SOURCE_DIR}/data)
+
+# Two clean builds in differently named folders give byte-identical programs.
+add_test(NAME reproducible_build COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/reproducible_test.sh ${CMAKE_SOURCE_DIR})
+set_tests_properties(reproducible_build PROPERTIES TIMEOUT 600)
+
+# ---- Robustness under Wine: concurrent runs, planted DLLs, hostile string files ----
+# One DLL that records every load of itself; the planting test copies it under the
+# names of the libraries the program loads.
+add_library(planted SHARED ${CMAKE_CURRENT_SOURCE_DIR}/stubs/planted.cpp)
+set_target_properties(planted PROPERTIES PREFIX "" OUTPUT_NAME planted)
+target_link_options(planted PRIVATE -static)
+plainrun_wine_test(e2e_concurrency bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/concurrency_test.sh
+  $<TARGET_FILE:plainrunctl> $<TARGET_FILE:tracelib> ${CMAKE_SOURCE_DIR}/data)
+plainrun_wine_test(e2e_planting bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/planting_test.sh
+  $<TARGET_FILE:plainrunctl> $<TARGET_FILE:tracelib> ${CMAKE_SOURCE_DIR}/data
+  $<TARGET_FILE:outlook_standin> $<TARGET_FILE:planted>)
+plainrun_wine_test(e2e_hostile_strings bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/hostile_strings_test.sh
+  $<TARGET_FILE:plainrunctl> $<TARGET_FILE:tracelib> ${CMAKE_SOURCE_DIR}/data $<TARGET_FILE:outlook_standin>)

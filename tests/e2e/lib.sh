@@ -67,12 +67,13 @@ for row in rows[1:]:
 PY
 }
 
-# find_box [TRACE]: the program's message box window, waiting up to 10 s for it; empty when
+# find_box [TRACE]: the program's message box window, waiting up to 30 s for it (the first box of a fresh
+# Wine session takes about 10 s to appear); empty when
 # none appears. With TRACE (the output of a run under WINEDEBUG=+msgbox), it first waits
 # until the box has been set up, so that no other window of a starting program is taken.
 find_box() {
   local id
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     if [ -z "${1:-}" ] || grep -q -a MSGBOX_OnInit "$1" 2>/dev/null; then
       for id in $(xdotool search --class plainrunctl.exe 2>/dev/null); do
         [ "$(xdotool getwindowname "$id" 2>/dev/null)" == "Default IME" ] && continue

@@ -75,7 +75,7 @@ wine 'C:\standin\OUTLOOK.EXE' >/dev/null 2>&1 &
 outlook_pid=$!
 sleep 1
 set_flag 0
-WINEDEBUG=-all,+msgbox wine "$exe_win" /plainrun >"$WINEPREFIX/msgbox.log" 2>&1 &
+WINEDEBUG=-all,+msgbox timeout 120 wine "$exe_win" /plainrun >"$WINEPREFIX/msgbox.log" 2>&1 &
 run_pid=$!
 window=$(find_box "$WINEPREFIX/msgbox.log")
 check "message box shown" "$([ -n "$window" ] && echo yes)" yes

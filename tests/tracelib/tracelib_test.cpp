@@ -2,6 +2,7 @@
 // then reads the file back with a strict CSV reader.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -11,6 +12,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tracelib.h"
@@ -350,14 +352,58 @@ TEST_F(TracelibTest, UnloadingClosesTheFile) {
 #endif
 }
 
+#ifdef _WIN32
+// Every version of the library that may share a log must lock the same byte, so the
+// place of the writers' lock is part of the file format. A writer waits for it, but a
+// lock that is never released must not hang the program: the row is written anyway.
+TEST_F(TracelibTest, WritersWaitForTheSharedLockButNotForever) {
+  const struct {
+    const char* name;
+    DWORD hold_ms;  // INFINITE: held until the row is written
+    DWORD min_ms, max_ms;
+  } cases[] = {
+      {"released after 500 ms", 500, 450, 3000},
+      {"never released", INFINITE, 4500, 15000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path log = dir_ / "locked.csv";
+    fs::remove(log);
+    ASSERT_EQ(lib().init("t", arg(log).c_str(), 10), 1);
+    const HANDLE other = CreateFileW(fs::absolute(log).c_str(), GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    OVERLAPPED range{};
+    range.OffsetHigh = 0xFFFFFFFF;
+    ASSERT_TRUE(LockFileEx(other, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range));
+
+    const ULONGLONG start = GetTickCount64();
+    std::atomic<ULONGLONG> done_at{0};
+    std::thread writer([&] {
+      EXPECT_EQ(lib().info("t", u"waited"), 1);
+      done_at = GetTickCount64();
+    });
+    if (c.hold_ms != INFINITE) {
+      Sleep(c.hold_ms);
+      UnlockFileEx(other, 0, 1, 0, &range);
+    }
+    writer.join();
+    if (c.hold_ms == INFINITE) UnlockFileEx(other, 0, 1, 0, &range);
+    CloseHandle(other);
+
+    const ULONGLONG elapsed = done_at - start;
+    EXPECT_GE(elapsed, c.min_ms);
+    EXPECT_LE(elapsed, c.max_ms);
+    EXPECT_TRUE(read(log).ends_with(",t,waited\r\n"));
+  }
+}
+#endif
+
 TEST_F(TracelibTest, ConcurrentWritersKeepEveryRowWhole) {
   const fs::path log = dir_ / "shared.csv";
-  int rows_each = kRowsPerWriter;
+  const int rows_each = kRowsPerWriter;
 #ifdef _WIN32
-  // Wine keeps its own offset for append-only handles and writes there, so
-  // separate processes overwrite each other even with plain WriteFile calls.
-  // There the writers only race to create the file, which must get one header.
-  if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr) rows_each = 0;
   wchar_t self[MAX_PATH];
   GetModuleFileNameW(nullptr, self, MAX_PATH);
   std::vector<PROCESS_INFORMATION> writers;
@@ -410,7 +456,7 @@ TEST_F(TracelibTest, ConcurrentWritersKeepEveryRowWhole) {
     EXPECT_EQ(expected.erase(rows[i][5]), 1u) << "duplicate or mangled: " << rows[i][5];
   }
   EXPECT_TRUE(expected.empty());
-  EXPECT_EQ(processes.size(), static_cast<std::size_t>(rows_each != 0 ? kWriters : 0));
+  EXPECT_EQ(processes.size(), static_cast<std::size_t>(kWriters));
 }
 
 }  // namespace
