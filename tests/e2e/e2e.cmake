@@ -35,6 +35,11 @@ plainrun_wine_test(e2e_switch bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/switch_test.s
   $<TARGET_FILE:plainrunctl> $<TARGET_FILE:tracelib> $<TARGET_FILE:outlook_standin> ${CMAKE_SOURCE_DIR}/data
   $<TARGET_FILE:stub_three_exports> $<TARGET_FILE:stub_mapi>)
 
+# The box in the user's language, from LanguageID or from Outlook's MAPI stub.
+plainrun_wine_test(e2e_language bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/language_test.sh
+  $<TARGET_FILE:plainrunctl> $<TARGET_FILE:tracelib> ${CMAKE_SOURCE_DIR}/data
+  $<TARGET_FILE:outlook_standin> $<TARGET_FILE:stub_mapi>)
+
 # The installer test: an older package of this build is upgraded to the current one.
 plainrun_add_msi(e2e_msi_older 0.9.0 ${CMAKE_CURRENT_BINARY_DIR}/plainrunctl-older.msi ALL)
 plainrun_add_msi(e2e_msi_current ${PROJECT_VERSION} ${CMAKE_CURRENT_BINARY_DIR}/plainrunctl-current.msi ALL)
