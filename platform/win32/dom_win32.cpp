@@ -1,4 +1,6 @@
 // The platform's XML DOM through COM: the system DOM document class, its nodes and lists.
+// The few oleaut32.dll functions it needs are looked up on the first DOM call that needs
+// one, so that only the runs that read a string file load that DLL.
 #include <windows.h>
 #include <msxml.h>
 #include <ole2.h>
@@ -24,14 +26,70 @@ DomObject** Out(T** out) noexcept {
   return reinterpret_cast<DomObject**>(out);
 }
 
+// The oleaut32 functions of the DOM calls, all found or all null. oleaut32.dll is loaded
+// from the system folder on first use and stays loaded for the rest of the process.
+struct Automation {
+  decltype(&::SysAllocString) allocString = nullptr;
+  decltype(&::SysFreeString) freeString = nullptr;
+  decltype(&::VariantInit) variantInit = nullptr;
+  decltype(&::VariantClear) variantClear = nullptr;
+};
+
+template <typename Fn>
+Fn Lookup(HMODULE module, const char* name) noexcept {
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+}
+
+const Automation& OleAutomation() noexcept {
+  static const Automation functions = [] {
+    Automation found;
+    const HMODULE module = ::LoadLibraryExW(L"oleaut32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!module) return found;
+    found.allocString = Lookup<decltype(found.allocString)>(module, "SysAllocString");
+    found.freeString = Lookup<decltype(found.freeString)>(module, "SysFreeString");
+    found.variantInit = Lookup<decltype(found.variantInit)>(module, "VariantInit");
+    found.variantClear = Lookup<decltype(found.variantClear)>(module, "VariantClear");
+    if (!found.allocString || !found.freeString || !found.variantInit || !found.variantClear) return Automation{};
+    return found;
+  }();
+  return functions;
+}
+
+// SysAllocString; without oleaut32 it fails as it does when out of memory.
+BSTR AllocString(const char16_t* text) noexcept {
+  const auto sysAllocString = OleAutomation().allocString;
+  return sysAllocString ? sysAllocString(reinterpret_cast<const OLECHAR*>(text)) : nullptr;
+}
+
+// SysFreeString. A BSTR to free came from oleaut32, so the DLL is there to free it.
+void FreeString(BSTR value) noexcept {
+  if (const auto sysFreeString = OleAutomation().freeString) sysFreeString(value);
+}
+
+// VariantInit; without oleaut32 it marks the VARIANT empty as VariantInit does, so that
+// clearing it later is harmless.
+void InitVariant(VARIANT* variant) noexcept {
+  if (const auto variantInit = OleAutomation().variantInit) {
+    variantInit(variant);
+  } else {
+    variant->vt = VT_EMPTY;
+  }
+}
+
+// VariantClear; without oleaut32 nothing was allocated into the VARIANT, so there is
+// nothing to release.
+void ClearVariant(VARIANT* variant) noexcept {
+  if (const auto variantClear = OleAutomation().variantClear) (void)variantClear(variant);
+}
+
 // A BSTR copy of text, released when it goes out of scope.
 class Bstr {
  public:
-  explicit Bstr(const char16_t* text) noexcept : value_(::SysAllocString(reinterpret_cast<const OLECHAR*>(text))) {}
+  explicit Bstr(const char16_t* text) noexcept : value_(AllocString(text)) {}
   Bstr() noexcept = default;
   Bstr(const Bstr&) = delete;
   Bstr& operator=(const Bstr&) = delete;
-  ~Bstr() { ::SysFreeString(value_); }
+  ~Bstr() { FreeString(value_); }
   BSTR get() const noexcept { return value_; }
   BSTR* put() noexcept { return &value_; }
   // Up to the first NUL, as the program keeps every DOM text.
@@ -70,13 +128,13 @@ HResult DomPutAsync(DomObject* document, bool async) noexcept {
 
 HResult DomLoad(DomObject* document, const char16_t* path, std::int16_t* success) noexcept {
   VARIANT source;
-  ::VariantInit(&source);
+  InitVariant(&source);
   source.vt = VT_BSTR;
-  source.bstrVal = ::SysAllocString(reinterpret_cast<const OLECHAR*>(path));
+  source.bstrVal = AllocString(path);
   if (!source.bstrVal) return hr::OutOfMemory;
   VARIANT_BOOL loaded = VARIANT_FALSE;
   const HRESULT result = Document(document)->load(source, &loaded);
-  ::VariantClear(&source);
+  ClearVariant(&source);
   *success = loaded;
   return result;
 }
@@ -118,18 +176,18 @@ HResult DomGetAttribute(DomObject* element, const char16_t* name, WString* value
   Bstr attribute(name);
   if (!attribute.get()) return hr::OutOfMemory;
   VARIANT answer;
-  ::VariantInit(&answer);
+  InitVariant(&answer);
   const HRESULT result = Element(element)->getAttribute(attribute.get(), &answer);
   if (result >= 0 && answer.vt == VT_BSTR) {
     *present = true;
     try {
       *value = answer.bstrVal ? WString(reinterpret_cast<const char16_t*>(answer.bstrVal)) : WString();
     } catch (...) {
-      ::VariantClear(&answer);
+      ClearVariant(&answer);
       throw;
     }
   }
-  ::VariantClear(&answer);
+  ClearVariant(&answer);
   return result;
 }
 

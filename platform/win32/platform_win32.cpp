@@ -1,4 +1,8 @@
 // The real backend: each function is a thin call of the Windows API it is named after.
+// The functions of user32.dll and shell32.dll are looked up on their first call instead
+// of being imported, so that starting the program loads only what COM and the registry
+// need: user32 is loaded for the message box alone, shell32 when a folder or the
+// arguments are first asked for.
 #include <windows.h>
 #include <shlobj.h>
 #include <shellapi.h>
@@ -26,6 +30,17 @@ namespace {
 static_assert(sizeof(wchar_t) == sizeof(char16_t));
 const wchar_t* W(const char16_t* text) noexcept { return reinterpret_cast<const wchar_t*>(text); }
 wchar_t* W(char16_t* text) noexcept { return reinterpret_cast<wchar_t*>(text); }
+
+// A function of a system DLL, looked up when first needed: the DLL is loaded from the
+// system folder only and stays loaded for the rest of the process. Null when the DLL or
+// the function is missing, which callers treat as the call failing.
+template <typename Fn>
+Fn SystemFunction(const wchar_t* library, const char* name) noexcept {
+  const HMODULE module = ::LoadLibraryExW(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!module) return nullptr;
+  // Through the generic function pointer type, so that the cast says what it means.
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+}
 
 HKEY Root(Hive hive) noexcept { return hive == Hive::CurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
 HKEY Key(Handle key) noexcept { return static_cast<HKEY>(key); }
@@ -75,8 +90,9 @@ long RegCloseKey(Handle key) noexcept { return ::RegCloseKey(Key(key)); }
 const char16_t* GetCommandLine() noexcept { return reinterpret_cast<const char16_t*>(::GetCommandLineW()); }
 
 char16_t** CommandLineToArgv(const char16_t* commandLine, int* count) noexcept {
+  static const auto split = SystemFunction<decltype(&::CommandLineToArgvW)>(L"shell32.dll", "CommandLineToArgvW");
   *count = 0;
-  return reinterpret_cast<char16_t**>(::CommandLineToArgvW(W(commandLine), count));
+  return split ? reinterpret_cast<char16_t**>(split(W(commandLine), count)) : nullptr;
 }
 
 void LocalFree(void* memory) noexcept { ::LocalFree(memory); }
@@ -111,11 +127,15 @@ bool ProcessNext(Handle snapshot, ProcessEntry* entry) noexcept {
 bool CloseHandle(Handle handle) noexcept { return ::CloseHandle(handle) != FALSE; }
 
 int MessageBox(const char16_t* text, const char16_t* caption, std::uint32_t type) noexcept {
-  return ::MessageBoxW(nullptr, W(text), W(caption), type);
+  // Only a run that shows its box loads user32 for it.
+  static const auto messageBox = SystemFunction<decltype(&::MessageBoxW)>(L"user32.dll", "MessageBoxW");
+  return messageBox ? messageBox(nullptr, W(text), W(caption), type) : 0;
 }
 
 bool GetSpecialFolderPath(char16_t* buffer, int csidl, bool create) noexcept {
-  return ::SHGetSpecialFolderPathW(nullptr, W(buffer), csidl, create) != FALSE;
+  static const auto folderPath =
+      SystemFunction<decltype(&::SHGetSpecialFolderPathW)>(L"shell32.dll", "SHGetSpecialFolderPathW");
+  return folderPath && folderPath(nullptr, W(buffer), csidl, create) != FALSE;
 }
 
 bool PathFileExists(const char16_t* path) noexcept {

@@ -15,7 +15,9 @@ setup)
   wineboot -i >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-  # Kept alive for the whole run, so that each test starts no server of its own.
+  # Kept alive for the whole run, so that each test starts no server of its own; the boot's
+  # own server has to end first, or the persistent one refuses to start.
+  wineserver -w
   setsid wineserver -p </dev/null >/dev/null 2>&1 || true
   echo "prefix ready: $prefix on $display"
   ;;
