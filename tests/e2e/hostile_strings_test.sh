@@ -71,15 +71,6 @@ PY
 )
 check "hostile files made" "${#cases[@]}" 11
 
-mkdir -p "$drive_c/standin"
-cp "$outlook" "$drive_c/standin/OUTLOOK.EXE"
-# Outlook's stand-in ends by itself after two minutes: started again when it has.
-ensure_outlook() {
-  [ -n "$outlook_pid" ] && kill -0 "$outlook_pid" 2>/dev/null && return
-  wine 'C:\standin\OUTLOOK.EXE' >/dev/null 2>&1 &
-  outlook_pid=$!
-  sleep 1
-}
 
 # Faults of the program that are known and reported: such a case is run with a short
 # timeout and its failures are shown but not counted, until it passes, which fails the

@@ -7,11 +7,7 @@ exe=$1 dll=$2 data=$3 outlook=$4 stub=$5
 source "$(dirname "$0")/lib.sh"
 install_build "$exe" "$dll" "$data"
 drive_c="$WINEPREFIX/drive_c"
-mkdir -p "$drive_c/standin"
-cp "$outlook" "$drive_c/standin/OUTLOOK.EXE"
-wine 'C:\standin\OUTLOOK.EXE' >/dev/null 2>&1 &
-outlook_pid=$!
-sleep 1
+ensure_outlook
 text_of() { grep -a -o "<string id=\"$2\">[^<]*" "$data/$1" | sed 's/.*">//'; }
 
 # LanguageID | Outlook's MAPI path ("-": no stub) | string files kept | expected file

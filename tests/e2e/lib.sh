@@ -131,3 +131,15 @@ for bit, name in ((0x04, 'name'), (0x08, 'relative'), (0x10, 'workdir'), (0x20, 
 print(target + '|' + strings.get('args', ''))
 PY
 }
+
+# ensure_outlook: the stand-in OUTLOOK.EXE (the file $outlook) runs. It ends by itself after
+# two minutes, so it is started again when it has.
+outlook_pid=
+ensure_outlook() {
+  [ -n "$outlook_pid" ] && kill -0 "$outlook_pid" 2>/dev/null && return
+  mkdir -p "$WINEPREFIX/drive_c/standin"
+  cp "$outlook" "$WINEPREFIX/drive_c/standin/OUTLOOK.EXE"
+  wine 'C:\standin\OUTLOOK.EXE' >/dev/null 2>&1 &
+  outlook_pid=$!
+  sleep 1
+}

@@ -35,15 +35,6 @@ install_build "$exe" "$dll" "$data"
 reg_delete 'HKCU\SOFTWARE\Orvane\DERVO' LanguageID
 mkdir -p "$empty_dir" "$cwd_dir"
 
-mkdir -p "$drive_c/standin"
-cp "$outlook" "$drive_c/standin/OUTLOOK.EXE"
-# Outlook's stand-in ends by itself after two minutes: started again when it has.
-ensure_outlook() {
-  [ -n "$outlook_pid" ] && kill -0 "$outlook_pid" 2>/dev/null && return
-  wine 'C:\standin\OUTLOOK.EXE' >/dev/null 2>&1 &
-  outlook_pid=$!
-  sleep 1
-}
 
 # run_plainrun [NAME=VALUE...]: /plainrun from the planted current folder with the planted
 # folder on PATH and the given environment; closes the box and prints the exit code and
