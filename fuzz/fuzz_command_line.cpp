@@ -11,20 +11,14 @@
 
 #include "app/app.h"
 #include "platform/platform.h"
+#include "fuzz/fuzz_common.h"
 #include "platform/sim/sim.h"
 
 namespace {
 
-[[noreturn]] void Broken(const char* promise) {
-  std::fprintf(stderr, "broken promise: %s\n", promise);
-  std::abort();
-}
+using fuzz::Broken;
 
-std::u16string Units(const std::uint8_t* data, std::size_t size) {
-  std::u16string text(size / 2, u'\0');
-  if (!text.empty()) std::memcpy(text.data(), data, text.size() * sizeof(char16_t));
-  return text;
-}
+using fuzz::Units;
 
 // Checks the shape of an argument block as the system hands it out: one heap allocation
 // holding count pointers, a null one, then the NUL-terminated strings they point to.
@@ -83,8 +77,7 @@ std::u16string Quote(const std::u16string& arg) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  static sim::Machine machine;
-  std::fprintf(stderr, "sim machine: %s\n", machine.root().c_str());
+  fuzz::StartMachine();
   return 0;
 }
 

@@ -9,14 +9,12 @@
 #include <string>
 
 #include "paths/app_paths.h"
+#include "fuzz/fuzz_common.h"
 #include "platform/sim/sim.h"
 
 namespace {
 
-[[noreturn]] void Broken(const char* promise) {
-  std::fprintf(stderr, "broken promise: %s\n", promise);
-  std::abort();
-}
+using fuzz::Broken;
 
 struct Token {
   std::u16string text;
@@ -57,8 +55,7 @@ std::u16string Expected(const std::u16string& lowered) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  static sim::Machine machine;
-  std::fprintf(stderr, "sim machine: %s\n", machine.root().c_str());
+  fuzz::StartMachine();
   for (Token& token : tokens) {
     token.folder = AppPaths::GetSpecialFolder(token.csidl);
     if (token.folder.empty()) Broken("a fresh machine gives every shell folder");
@@ -67,8 +64,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::u16string input(size / 2, u'\0');
-  if (!input.empty()) std::memcpy(input.data(), data, input.size() * sizeof(char16_t));
+  std::u16string input = fuzz::Units(data, size);
   // The program expands only text it read as a C string, which ends at its first NUL.
   input.resize(std::min(input.find(u'\0'), input.size()));
 

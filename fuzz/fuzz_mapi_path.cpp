@@ -7,15 +7,13 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "fuzz/fuzz_common.h"
 #include "platform/sim/sim.h"
 #include "strings/module_strings.h"
 
 namespace {
 
-[[noreturn]] void Broken(const char* promise) {
-  std::fprintf(stderr, "broken promise: %s\n", promise);
-  std::abort();
-}
+using fuzz::Broken;
 
 void CheckLanguage(const std::u16string& mapiPath) {
   const std::u16string language = OutlookInformation::LanguageFromMapiPath(mapiPath);
@@ -27,14 +25,12 @@ void CheckLanguage(const std::u16string& mapiPath) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  static sim::Machine machine;
-  std::fprintf(stderr, "sim machine: %s\n", machine.root().c_str());
+  fuzz::StartMachine();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::u16string units(size / 2, u'\0');
-  if (!units.empty()) std::memcpy(units.data(), data, units.size() * sizeof(char16_t));
+  const std::u16string units = fuzz::Units(data, size);
   CheckLanguage(units);
 
   const std::string narrow(reinterpret_cast<const char*>(data), size);

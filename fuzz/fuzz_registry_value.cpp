@@ -9,6 +9,7 @@
 
 #include "paths/app_paths.h"
 #include "platform/platform.h"
+#include "fuzz/fuzz_common.h"
 #include "platform/sim/sim.h"
 
 namespace {
@@ -19,10 +20,7 @@ constexpr const char16_t* kFlag = u"DisableOutlookConnector";
 constexpr std::size_t kMaxStringBytes = 520;
 constexpr std::uint32_t kUnreadableFlag = 2;
 
-[[noreturn]] void Broken(const char* promise) {
-  std::fprintf(stderr, "broken promise: %s\n", promise);
-  std::abort();
-}
+using fuzz::Broken;
 
 // What a string read must give for a value of this type and these bytes: the text up to
 // the first NUL of a well-formed REG_SZ or REG_EXPAND_SZ, and nothing for anything else.
@@ -38,8 +36,7 @@ std::u16string ExpectedText(std::uint32_t type, const std::vector<std::uint8_t>&
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  static sim::Machine machine;
-  std::fprintf(stderr, "sim machine: %s\n", machine.root().c_str());
+  fuzz::StartMachine();
   if (AppPaths::ReadUserDword(kFlag) != kUnreadableFlag) Broken("ReadUserDword gives 2 when the key is missing");
   sim::SetDword(sim::Hive::CurrentUser, kProductKey, u"Other", 1);
   if (AppPaths::ReadUserDword(kFlag) != kUnreadableFlag) Broken("ReadUserDword gives 2 when the value is missing");
