@@ -37,33 +37,6 @@ void Machine::SetArguments(const std::u16string& arguments) {
                       (arguments.empty() ? std::u16string() : u" " + arguments));
 }
 
-std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
-  std::vector<std::vector<std::string>> rows;
-  std::vector<std::string> row;
-  std::string field;
-  bool quoted = false, fieldStarted = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (quoted) {
-      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') field += '"', ++i;
-      else if (c == '"') quoted = false;
-      else field += c;
-    } else if (c == '"' && !fieldStarted) {
-      quoted = fieldStarted = true;
-    } else if (c == ',') {
-      row.push_back(std::move(field)), field.clear(), fieldStarted = false;
-    } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-      row.push_back(std::move(field)), field.clear(), fieldStarted = false;
-      rows.push_back(std::move(row)), row.clear();
-      ++i;
-    } else {
-      field += c, fieldStarted = true;
-    }
-  }
-  if (quoted || fieldStarted || !row.empty()) throw std::runtime_error("torn CSV row at the end of the log");
-  return rows;
-}
-
 std::vector<LogRow> ReadLog() {
   std::ifstream in(sim::HostPath(kLogFile), std::ios::binary);
   if (!in) return {};

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/sim/sim.h"
+#include "tests/support/csv.h"
 
 namespace test {
 
@@ -54,7 +55,5 @@ std::optional<std::uint32_t> Flag();
 // Runs the program's entry point in a fresh process on the current machine.
 sim::RunResult RunProgram();
 
-// Splits RFC 4180 CSV text into rows of fields; throws on a torn row.
-std::vector<std::vector<std::string>> ParseCsv(const std::string& text);
 
 }  // namespace test

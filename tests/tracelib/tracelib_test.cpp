@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/csv.h"
 #include "tracelib.h"
 
 #ifdef _WIN32
@@ -28,7 +29,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Rows = std::vector<std::vector<std::string>>;
+using test::Rows;
 using LogCall = decltype(&LogErrorW);
 
 const std::string kHeader = "Time (UTC),Level,Process,Thread,Logger,Message\r\n";
@@ -70,43 +71,6 @@ std::string read(const fs::path& path) {
 
 void write(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
-}
-
-// Strict CSV reader: quoted cells with doubled quotes, every row ending in CRLF;
-// anything malformed fails the test.
-Rows parse_csv(const std::string& text) {
-  Rows rows;
-  std::vector<std::string> row;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    std::string cell;
-    if (text[i] == '"') {
-      for (++i;; ++i) {
-        if (i >= text.size()) return ADD_FAILURE() << "unterminated quote", rows;
-        if (text[i] == '"' && text.compare(i, 2, "\"\"") != 0) break;
-        if (text[i] == '"') ++i;
-        cell += text[i];
-      }
-      ++i;
-    } else {
-      for (; i < text.size() && std::string_view(",\r\n").find(text[i]) == std::string_view::npos;
-           ++i) {
-        if (text[i] == '"') return ADD_FAILURE() << "stray quote at byte " << i, rows;
-        cell += text[i];
-      }
-    }
-    row.push_back(std::move(cell));
-    if (i < text.size() && text[i] == ',') {
-      ++i;
-      continue;
-    }
-    if (text.compare(i, 2, "\r\n") != 0) return ADD_FAILURE() << "no CRLF at byte " << i, rows;
-    i += 2;
-    rows.push_back(std::move(row));
-    row.clear();
-  }
-  if (!row.empty()) ADD_FAILURE() << "last row not ended";
-  return rows;
 }
 
 // Whole seconds only, with a margin the caller picks: coarse clocks may lag a little.
@@ -181,7 +145,7 @@ TEST_F(TracelibTest, HeaderOnlyInFilesTheLibraryCreates) {
     const std::string text = read(log);
     const std::string before = c.existing.value_or(kHeader);
     EXPECT_EQ(text.substr(0, before.size()), before);
-    EXPECT_EQ(parse_csv(text.substr(before.size())).size(), 1u) << text;
+    EXPECT_EQ(test::ParseCsv(text.substr(before.size())).size(), 1u) << text;
   }
 }
 
@@ -226,7 +190,7 @@ TEST_F(TracelibTest, CellsAreQuotedDefusedAndUtf8) {
     ASSERT_EQ(lib().init("t", arg(log).c_str(), 10), 1);
     ASSERT_EQ(lib().info(cases[i].logger, cases[i].line), 1);
     const std::string text = read(log);
-    const Rows rows = parse_csv(text);
+    const Rows rows = test::ParseCsv(text);
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[1].size(), 6u);
     const std::string tail = "," + cases[i].cells + "\r\n";
@@ -245,7 +209,7 @@ TEST_F(TracelibTest, LevelsAndColumns) {
   for (const auto& c : cases) ASSERT_EQ((lib().*c.call)("svc", u"m"), 1);
   const std::string latest = utc_now(2);
 
-  const Rows rows = parse_csv(read(log));
+  const Rows rows = test::ParseCsv(read(log));
   ASSERT_EQ(rows.size(), std::size(cases) + 1);
   EXPECT_EQ(rows[0], (std::vector<std::string>{"Time (UTC)", "Level", "Process", "Thread", "Logger",
                                                 "Message"}));
@@ -290,7 +254,7 @@ TEST_F(TracelibTest, RollsOverAtTheSizeLimit) {
     if (c.rolls) {
       EXPECT_TRUE(read(copy) == old);
       EXPECT_EQ(text.substr(0, kHeader.size()), kHeader);
-      EXPECT_EQ(parse_csv(text).size(), 2u);
+      EXPECT_EQ(test::ParseCsv(text).size(), 2u);
     } else {
       EXPECT_TRUE(text.starts_with(old));
       EXPECT_TRUE(text.ends_with(",t,new row\r\n"));
@@ -326,7 +290,7 @@ TEST_F(TracelibTest, MisuseNeverCrashesOrMisdirectsRows) {
 
     EXPECT_EQ(read(first), kHeader) << "a row went to the previous file";
     if (c.result == 1) {
-      EXPECT_EQ(parse_csv(read(*c.path)).size(), 2u);
+      EXPECT_EQ(test::ParseCsv(read(*c.path)).size(), 2u);
     }
   }
   for (const auto& entry : fs::recursive_directory_iterator(dir_.parent_path()))
@@ -445,7 +409,7 @@ TEST_F(TracelibTest, ConcurrentWritersKeepEveryRowWhole) {
     for (int row = 0; row < rows_each; ++row)
       expected.insert(writer_text(w, row) + " \xC3\xA9 \xF0\x9D\x84\x9E");
 
-  const Rows rows = parse_csv(read(log));
+  const Rows rows = test::ParseCsv(read(log));
   ASSERT_EQ(rows.size(), static_cast<std::size_t>(1 + kWriters * rows_each));
   EXPECT_EQ(rows[0][0], "Time (UTC)");
   std::set<std::string> processes;
