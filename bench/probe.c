@@ -3,7 +3,8 @@
    kernel32 is loaded here at run time, so `probe.exe` with no step costs what the empty
    program costs. The exit code is the number of steps that failed. With -t first, each
    step's own time in microseconds is written to standard output, one "step time" line
-   each, so steps can also be timed without the noise of starting a process.
+   each, so steps can also be timed without the noise of starting a process, and last
+   "since-create": the process's life up to that point, its loading included.
 
    Steps:
      ole32      load ole32.dll only
@@ -19,11 +20,14 @@
      regwrite   create that key and write DisableOutlookConnector = 1
      snapshot   CreateToolhelp32Snapshot(all kinds, this process) and walk its processes
      snapprocs  the same with processes only
+     snap=N     the same with the kinds N (1 heaps, 2 processes, 4 threads, 8 modules)
      tracelib   load the installed tracelib.dll (by "Path"), start the log, write 6 lines
+                (with -t also timed apart: tl-load, tl-init and tl-6lines)
      dom        create the system DOM document (CoCreateInstance), then release it */
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
+#include <stdlib.h>
 #include <string.h>
 #include <tlhelp32.h>
 
@@ -42,6 +46,8 @@ static void (*Proc(HMODULE module, const char* name))(void) {
   return module ? (void (*)(void))(void*)GetProcAddress(module, name) : NULL;
 }
 
+static void Report(const char* step, LONGLONG ticks, LONGLONG frequency);
+
 static const wchar_t kKey[] = L"SOFTWARE\\Orvane\\DERVO";
 
 static int Tracelib(void) {
@@ -55,7 +61,11 @@ static int Tracelib(void) {
   wchar_t library[MAX_PATH + 16];
   lstrcpyW(library, folder);
   lstrcatW(library, L"tracelib.dll");
+  LARGE_INTEGER f, t0, t1, t2, t3;
+  QueryPerformanceFrequency(&f);
+  QueryPerformanceCounter(&t0);
   HMODULE module = LoadLibraryW(library);
+  QueryPerformanceCounter(&t1);
   LogInitializeFn initialize = (LogInitializeFn)Proc(module, "LogInitialize");
   LogLineFn information = (LogLineFn)Proc(module, "LogInformationW");
   if (!initialize || !information) return 0;
@@ -63,8 +73,13 @@ static int Tracelib(void) {
   if (GetEnvironmentVariableW(L"TEMP", log, MAX_PATH) == 0) return 0;
   lstrcatW(log, L"\\probe.csv");
   initialize("probe", log, 10);
+  QueryPerformanceCounter(&t2);
   for (int i = 0; i < 6; ++i) information("probe", L"probe a line of about the usual length, 60 characters");
+  QueryPerformanceCounter(&t3);
   FreeLibrary(module);
+  Report("tl-load", t1.QuadPart - t0.QuadPart, f.QuadPart);
+  Report("tl-init", t2.QuadPart - t1.QuadPart, f.QuadPart);
+  Report("tl-6lines", t3.QuadPart - t2.QuadPart, f.QuadPart);
   return 1;
 }
 
@@ -207,6 +222,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
       ok = Snapshot(TH32CS_SNAPALL);
     } else if (!strcmp(step, "snapprocs")) {
       ok = Snapshot(TH32CS_SNAPPROCESS);
+    } else if (!strncmp(step, "snap=", 5)) {
+      ok = Snapshot((DWORD)strtoul(step + 5, NULL, 0));
     } else if (!strcmp(step, "tracelib")) {
       ok = Tracelib();
     } else if (!strcmp(step, "dom")) {
@@ -222,5 +239,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
   if (uninitialize) uninitialize();
   QueryPerformanceCounter(&after);
   if (timed && uninitialize) Report("uncom", after.QuadPart - before.QuadPart, frequency.QuadPart);
+  if (timed) {
+    /* The whole life of the process so far, from its creation (so including the loader). */
+    FILETIME created, exited, kernel, user, now;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER a, b;
+    a.LowPart = created.dwLowDateTime, a.HighPart = created.dwHighDateTime;
+    b.LowPart = now.dwLowDateTime, b.HighPart = now.dwHighDateTime;
+    Report("since-create", (LONGLONG)(b.QuadPart - a.QuadPart), 10000000);
+  }
   return failed;
 }

@@ -2,24 +2,37 @@
 // the program's Windows paths: '\' separates folders and a path without a
 // leading separator (even "C:\...") is taken from the current directory.
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <ctime>
-
 #include "sys.h"
+
+// At unload (dlclose or process exit) the log file is closed.
+__attribute__((destructor)) static void close_log_at_unload() { tracelib::shutdown(); }
 
 namespace tracelib::sys {
 namespace {
 
-std::string native(const std::u16string& path) {
-  std::string out;
-  append_utf8(out, path);
-  for (char& ch : out)
-    if (ch == '\\') ch = '/';
-  return out;
-}
+pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
+
+// The path in UTF-8 with '/' for '\'; empty (which names no file) when memory ran out.
+class Native {
+ public:
+  explicit Native(const char16_t* path, const char* suffix = "") {
+    append_utf8(bytes_, std::u16string_view(path));
+    bytes_.append(std::string_view(suffix));
+    for (std::size_t i = 0; i < bytes_.size(); ++i)
+      if (bytes_.data()[i] == '\\') bytes_.data()[i] = '/';
+  }
+  const char* c_str() const { return bytes_.failed() ? "" : bytes_.c_str(); }
+
+ private:
+  Bytes bytes_;
+};
 
 }  // namespace
 
@@ -36,34 +49,37 @@ UtcTime now_utc() {
 std::uint64_t process_id() { return static_cast<std::uint64_t>(getpid()); }
 std::uint64_t thread_id() { return static_cast<std::uint64_t>(gettid()); }
 
-File open_existing(const std::u16string& path) {
-  return ::open(native(path).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+void lock() { pthread_mutex_lock(&g_lock); }
+void unlock() { pthread_mutex_unlock(&g_lock); }
+
+File open_existing(const char16_t* path) {
+  return ::open(Native(path).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
 }
 
-File create_new(const std::u16string& path) {
-  return ::open(native(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+File create_new(const char16_t* path) {
+  return ::open(Native(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
 }
 
 // A hard link is the portable rename that refuses to replace its target.
-Publish publish(const std::u16string& from, const std::u16string& to) {
-  const std::string source = native(from);
-  if (::link(source.c_str(), native(to).c_str()) != 0)
+Publish publish(const char16_t* from, const char16_t* to) {
+  const Native source(from);
+  if (::link(source.c_str(), Native(to).c_str()) != 0)
     return errno == EEXIST ? Publish::kTargetExists : Publish::kFailed;
   ::unlink(source.c_str());
   return Publish::kDone;
 }
 
-void roll_over(const std::u16string& path, std::uint64_t limit) {
-  const std::string name = native(path);
+void roll_over(const char16_t* path, std::uint64_t limit) {
+  const Native name(path);
   struct stat info {};
   if (::stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
       static_cast<std::uint64_t>(info.st_size) >= limit)
-    ::rename(name.c_str(), (name + ".1").c_str());
+    ::rename(name.c_str(), Native(path, ".1").c_str());
 }
 
-void make_dir(const std::u16string& path) { ::mkdir(native(path).c_str(), 0777); }
+void make_dir(const char16_t* path) { ::mkdir(Native(path).c_str(), 0777); }
 
-void remove(const std::u16string& path) { ::unlink(native(path).c_str()); }
+void remove(const char16_t* path) { ::unlink(Native(path).c_str()); }
 
 bool append(File file, std::string_view bytes) {
   // O_APPEND makes each write land whole at the end; the loop only matters

@@ -11,14 +11,21 @@
 
 #include "sys.h"
 
+// The library's entry point: the C runtime calls it once its own start-up is done.
+// At unload (FreeLibrary or process exit) the log file is closed.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_DETACH) tracelib::shutdown();
+  return TRUE;
+}
+
 namespace tracelib::sys {
 namespace {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t));
 
-const wchar_t* wide(const std::u16string& path) {
-  return reinterpret_cast<const wchar_t*>(path.c_str());
-}
+const wchar_t* wide(const char16_t* path) { return reinterpret_cast<const wchar_t*>(path); }
+
+SRWLOCK g_lock = SRWLOCK_INIT;
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -29,7 +36,7 @@ constexpr DWORD kLockOffsetHigh = 0xFFFFFFFF;
 
 // FILE_READ_DATA is there only because Windows refuses byte-range locks on a handle
 // that has neither read nor write-data access; writes still only append.
-File open_for_append(const std::u16string& path, DWORD disposition) {
+File open_for_append(const char16_t* path, DWORD disposition) {
   const HANDLE handle = CreateFileW(wide(path), FILE_APPEND_DATA | FILE_READ_DATA, kShareAll,
                                     nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<File>(handle);
@@ -72,17 +79,20 @@ UtcTime now_utc() {
 std::uint64_t process_id() { return GetCurrentProcessId(); }
 std::uint64_t thread_id() { return GetCurrentThreadId(); }
 
-File open_existing(const std::u16string& path) { return open_for_append(path, OPEN_EXISTING); }
-File create_new(const std::u16string& path) { return open_for_append(path, CREATE_NEW); }
+void lock() { AcquireSRWLockExclusive(&g_lock); }
+void unlock() { ReleaseSRWLockExclusive(&g_lock); }
 
-Publish publish(const std::u16string& from, const std::u16string& to) {
+File open_existing(const char16_t* path) { return open_for_append(path, OPEN_EXISTING); }
+File create_new(const char16_t* path) { return open_for_append(path, CREATE_NEW); }
+
+Publish publish(const char16_t* from, const char16_t* to) {
   if (MoveFileExW(wide(from), wide(to), 0)) return Publish::kDone;
   const DWORD error = GetLastError();
   return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? Publish::kTargetExists
                                                                       : Publish::kFailed;
 }
 
-void roll_over(const std::u16string& path, std::uint64_t limit) {
+void roll_over(const char16_t* path, std::uint64_t limit) {
   const HANDLE handle = CreateFileW(wide(path), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return;
@@ -92,23 +102,27 @@ void roll_over(const std::u16string& path, std::uint64_t limit) {
     // a process rolling at the same moment cannot push a fresh log over ".1".
     // The new name is read like any path (relative ones from the current folder)
     // and must end in NUL, which the zeroed buffer's spare character provides.
-    const std::u16string name = path + u".1";
+    Path name;
+    name.append(path, std::char_traits<char16_t>::length(path));
+    name.append(u".1");
     const DWORD name_bytes = static_cast<DWORD>(name.size() * sizeof(char16_t));
     const DWORD info_bytes = static_cast<DWORD>(sizeof(FILE_RENAME_INFO)) + name_bytes;
-    std::string buffer(info_bytes, '\0');
-    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    info->ReplaceIfExists = TRUE;
-    info->RootDirectory = nullptr;
-    info->FileNameLength = name_bytes;
-    std::memcpy(info->FileName, name.data(), name_bytes);
-    SetFileInformationByHandle(handle, FileRenameInfo, info, info_bytes);
+    auto* info = static_cast<FILE_RENAME_INFO*>(std::calloc(1, info_bytes));
+    if (info != nullptr && !name.failed()) {
+      info->ReplaceIfExists = TRUE;
+      info->RootDirectory = nullptr;
+      info->FileNameLength = name_bytes;
+      std::memcpy(info->FileName, name.data(), name_bytes);
+      SetFileInformationByHandle(handle, FileRenameInfo, info, info_bytes);
+    }
+    std::free(info);
   }
   CloseHandle(handle);
 }
 
-void make_dir(const std::u16string& path) { CreateDirectoryW(wide(path), nullptr); }
+void make_dir(const char16_t* path) { CreateDirectoryW(wide(path), nullptr); }
 
-void remove(const std::u16string& path) { DeleteFileW(wide(path)); }
+void remove(const char16_t* path) { DeleteFileW(wide(path)); }
 
 bool append(File file, std::string_view bytes) {
   const HANDLE handle = reinterpret_cast<HANDLE>(file);

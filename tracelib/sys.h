@@ -1,16 +1,89 @@
-// The handful of operating-system services the log writer needs. The CSV and
-// UTF-8 work is shared; file_win32.cpp and file_posix.cpp each implement this.
+// The handful of operating-system services the log writer needs, and the one
+// growable buffer it builds rows and paths in. The CSV and UTF-8 work is shared;
+// file_win32.cpp and file_posix.cpp each implement the services.
+//
+// The library uses no part of the C++ runtime library and no exceptions, so that
+// loading it costs a process as little as possible: memory comes from malloc, and
+// a buffer whose allocation failed says so instead of throwing.
 #ifndef TRACELIB_SYS_H
 #define TRACELIB_SYS_H
 
+#include <cstddef>
 #include <cstdint>
-#include <string>
+#include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 namespace tracelib {
 
+// A growable array of characters, always NUL-terminated once anything was added.
+// After a failed allocation it is marked failed and ignores further additions.
+template <typename Char>
+class Buffer {
+ public:
+  Buffer() = default;
+  Buffer(const Buffer&) = delete;
+  Buffer& operator=(const Buffer&) = delete;
+  ~Buffer() { std::free(data_); }
+
+  void append(const Char* text, std::size_t count) {
+    if (!reserve(count)) return;
+    if (count != 0) std::memcpy(data_ + size_, text, count * sizeof(Char));
+    size_ += count;
+    data_[size_] = Char();
+  }
+  void append(std::basic_string_view<Char> text) { append(text.data(), text.size()); }
+  void push(Char c) { append(&c, 1); }
+  // Drops everything from position `size` on.
+  void truncate(std::size_t size) {
+    if (size < size_) data_[size_ = size] = Char();
+  }
+
+  bool failed() const { return failed_; }
+  std::size_t size() const { return size_; }
+  Char* data() { return data_; }
+  std::basic_string_view<Char> view() const { return {data_ ? data_ : empty(), size_}; }
+  const Char* c_str() const { return data_ ? data_ : empty(); }
+
+ private:
+  static const Char* empty() {
+    static const Char nothing[1] = {};
+    return nothing;
+  }
+  // Room for `more` characters and the NUL after them.
+  bool reserve(std::size_t more) {
+    if (failed_) return false;
+    if (more < capacity_ - size_) return true;
+    std::size_t wanted = capacity_ < 128 ? 128 : capacity_;
+    while (wanted - size_ <= more) {
+      if (wanted > SIZE_MAX / 2 / sizeof(Char)) return fail();
+      wanted *= 2;
+    }
+    Char* grown = static_cast<Char*>(std::realloc(data_, wanted * sizeof(Char)));
+    if (grown == nullptr) return fail();
+    data_ = grown;
+    capacity_ = wanted;
+    return true;
+  }
+  bool fail() {
+    failed_ = true;
+    return false;
+  }
+
+  Char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+  bool failed_ = false;
+};
+
+using Bytes = Buffer<char>;
+using Path = Buffer<char16_t>;
+
 // Appends text as UTF-8; unpaired surrogates become U+FFFD.
-void append_utf8(std::string& out, std::u16string_view text);
+void append_utf8(Bytes& out, std::u16string_view text);
+
+// Closes the log; called once, when the library is unloaded or the process ends.
+void shutdown();
 
 namespace sys {
 
@@ -26,24 +99,29 @@ UtcTime now_utc();
 std::uint64_t process_id();
 std::uint64_t thread_id();
 
-// Paths arrive as the caller's Windows-style UTF-16 path.
+// The lock that keeps this process's threads from writing or re-targeting the log
+// at the same time.
+void lock();
+void unlock();
+
+// Paths arrive as the caller's Windows-style UTF-16 path, NUL-terminated.
 
 // Opens an existing file for appending; never creates one.
-File open_existing(const std::u16string& path);
+File open_existing(const char16_t* path);
 // Creates a file for appending; fails if the name is taken.
-File create_new(const std::u16string& path);
+File create_new(const char16_t* path);
 
 enum class Publish { kDone, kTargetExists, kFailed };
 // Gives the file at `from` the name `to` without ever replacing a file at `to`.
 // Handles open on the file stay valid and follow it.
-Publish publish(const std::u16string& from, const std::u16string& to);
+Publish publish(const char16_t* from, const char16_t* to);
 
 // Renames path to path + ".1", replacing an older one, if it holds at least limit bytes.
-void roll_over(const std::u16string& path, std::uint64_t limit);
+void roll_over(const char16_t* path, std::uint64_t limit);
 
 // Best effort: failures (folder exists, no rights) are left to the next open to report.
-void make_dir(const std::u16string& path);
-void remove(const std::u16string& path);
+void make_dir(const char16_t* path);
+void remove(const char16_t* path);
 
 // Writes all bytes at the end of the file in one write (more only beyond 2 GiB).
 bool append(File file, std::string_view bytes);
