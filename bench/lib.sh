@@ -21,6 +21,16 @@ die() {
   exit 2
 }
 
+# Everything measured (the programs, the Wine server, services and desktop) runs on one
+# CPU unless BENCH_CPU=all: each request to the server then wakes it on the same CPU,
+# whereas waking it on another costs a virtual machine more than the work measured and
+# varies from run to run (measured here: medians of 27 ms on one CPU, 100 ms on two).
+cpu=${BENCH_CPU:-$(($(nproc) - 1))}
+if [ "$cpu" != all ]; then
+  command -v taskset >/dev/null || die "taskset (util-linux) is missing; set BENCH_CPU=all"
+  taskset -pc "$cpu" $$ >/dev/null || die "cannot run on CPU $cpu (BENCH_CPU)"
+fi
+
 # ---- tools -------------------------------------------------------------------
 need_packages=()
 command -v hyperfine >/dev/null || need_packages+=(hyperfine)

@@ -18,6 +18,7 @@
 #                     `reg add`; the desktop itself is kept open either way.
 #   BENCH_OUT         where bench.json and the baseline programs go (default out/)
 #   BENCH_RUNS, BENCH_WARMUP  hyperfine's --runs and --warmup (default 50 and 5)
+#   BENCH_CPU         the one CPU everything runs on (default the last), or `all`
 #   BENCH_QUIET_MS    if set, first wait until the empty program starts in less than this
 set -euo pipefail
 

@@ -65,11 +65,15 @@ put('UTF-16 without BOM', english.decode('utf-8').replace('encoding="UTF-8"', 'e
     .encode('utf-16-le'))
 put('truncated', german[:len(german) // 2])
 put('random bytes', random.Random(4242).randbytes(65536))
+put('10 MB in one comment', head + '<modulestrings>\n' + real % 'Disabled.' + '<!--' + 'x' * 10000000
+    + '-->\n</modulestrings>\n')
+put('10 MB in 1,000 strings', head + '<modulestrings>\n' + real % 'Disabled.' + ''.join(
+    '<string id="IDS_Big%d">%s</string>\n' % (i, 'y' * 10000) for i in range(1000)) + '</modulestrings>\n')
 filler = ''.join('<string id="IDS_Filler%d">%s</string>\n' % (i, 'x' * 80) for i in range(100000))
 put('10 MB of strings', head + '<modulestrings>\n' + real % 'Disabled.' + filler + '</modulestrings>\n')
 PY
 )
-check "hostile files made" "${#cases[@]}" 11
+check "hostile files made" "${#cases[@]}" 13
 
 
 # Faults of the program that are known and reported: such a case is run with a short
