@@ -133,13 +133,18 @@ PY
 }
 
 # ensure_outlook: the stand-in OUTLOOK.EXE (the file $outlook) runs. It ends by itself after
-# two minutes, so it is started again when it has.
+# two minutes, so it is started again when it has. Waits (up to 30 s) until the stand-in
+# has made its "running" file, so that a process snapshot taken next finds it.
 outlook_pid=
 ensure_outlook() {
-  [ -n "$outlook_pid" ] && kill -0 "$outlook_pid" 2>/dev/null && return
+  local marker=$WINEPREFIX/drive_c/standin/running
+  [ -n "$outlook_pid" ] && kill -0 "$outlook_pid" 2>/dev/null && [ -e "$marker" ] && return
   mkdir -p "$WINEPREFIX/drive_c/standin"
   cp "$outlook" "$WINEPREFIX/drive_c/standin/OUTLOOK.EXE"
   wine 'C:\standin\OUTLOOK.EXE' >/dev/null 2>&1 &
   outlook_pid=$!
-  sleep 1
+  for _ in $(seq 300); do
+    [ -e "$marker" ] && return
+    sleep 0.1
+  done
 }

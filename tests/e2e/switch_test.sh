@@ -69,11 +69,7 @@ check "no log with three exports" "$(test -e "$(log_file)" && echo exists || ech
 cp "$dll" "$install_dir/tracelib.dll"
 
 # With Outlook running, changing the flag shows one information box; closing it ends the run.
-mkdir -p "$WINEPREFIX/drive_c/standin"
-cp "$outlook" "$WINEPREFIX/drive_c/standin/OUTLOOK.EXE"
-wine 'C:\standin\OUTLOOK.EXE' >/dev/null 2>&1 &
-outlook_pid=$!
-sleep 1
+ensure_outlook
 set_flag 0
 WINEDEBUG=-all,+msgbox timeout 120 wine "$exe_win" /plainrun >"$WINEPREFIX/msgbox.log" 2>&1 &
 run_pid=$!
