@@ -77,6 +77,11 @@ void roll_over(const char16_t* path, std::uint64_t limit) {
     ::rename(name.c_str(), Native(path, ".1").c_str());
 }
 
+std::uint64_t size(File file) {
+  struct stat info {};
+  return ::fstat(static_cast<int>(file), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+}
+
 void make_dir(const char16_t* path) { ::mkdir(Native(path).c_str(), 0777); }
 
 void remove(const char16_t* path) { ::unlink(Native(path).c_str()); }

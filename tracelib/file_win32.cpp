@@ -11,8 +11,8 @@
 
 #include "sys.h"
 
-// The library's entry point: the C runtime calls it once its own start-up is done.
-// At unload (FreeLibrary or process exit) the log file is closed.
+// The library's entry point, called by the loader itself: the library has no other
+// start-up code. At unload (FreeLibrary or process exit) the log file is closed.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_DETACH) tracelib::shutdown();
   return TRUE;
@@ -118,6 +118,11 @@ void roll_over(const char16_t* path, std::uint64_t limit) {
     std::free(info);
   }
   CloseHandle(handle);
+}
+
+std::uint64_t size(File file) {
+  LARGE_INTEGER bytes;
+  return GetFileSizeEx(reinterpret_cast<HANDLE>(file), &bytes) ? static_cast<std::uint64_t>(bytes.QuadPart) : 0;
 }
 
 void make_dir(const char16_t* path) { CreateDirectoryW(wide(path), nullptr); }

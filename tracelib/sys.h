@@ -123,6 +123,9 @@ void roll_over(const char16_t* path, std::uint64_t limit);
 void make_dir(const char16_t* path);
 void remove(const char16_t* path);
 
+// The file's size in bytes; 0 when it cannot be told.
+std::uint64_t size(File file);
+
 // Writes all bytes at the end of the file in one write (more only beyond 2 GiB).
 bool append(File file, std::string_view bytes);
 void close(File file);

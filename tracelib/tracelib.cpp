@@ -179,8 +179,16 @@ extern "C" int LogInitialize(const char*, const char16_t* logFilePath, int maxSi
     Path path;
     path.append(logFilePath, std::char_traits<char16_t>::length(logFilePath));
     if (!path.failed()) {
-      if (maxSizeMiB > 0) sys::roll_over(path.c_str(), static_cast<std::uint64_t>(maxSizeMiB) << 20);
-      g_file = open_log(path);
+      // The usual case, a log below its limit, costs one open; only a full one is
+      // closed again to be rolled over.
+      const std::uint64_t limit = maxSizeMiB > 0 ? static_cast<std::uint64_t>(maxSizeMiB) << 20 : UINT64_MAX;
+      g_file = sys::open_existing(path.c_str());
+      if (g_file != sys::kNoFile && sys::size(g_file) >= limit) {
+        sys::close(g_file);
+        g_file = sys::kNoFile;
+        sys::roll_over(path.c_str(), limit);
+      }
+      if (g_file == sys::kNoFile) g_file = open_log(path);
     }
   }
   const bool open = g_file != sys::kNoFile;

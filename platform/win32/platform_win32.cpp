@@ -139,10 +139,13 @@ bool GetSpecialFolderPath(char16_t* buffer, int csidl, bool create) noexcept {
 }
 
 bool PathFileExists(const char16_t* path) noexcept {
-  // What the shell's PathFileExistsW answers, without loading another DLL for it.
-  const UINT oldMode = ::SetErrorMode(SEM_FAILCRITICALERRORS);
+  // What the shell's PathFileExistsW answers, without loading another DLL for it. No
+  // "insert a disk" box for an empty drive; the error mode is set for this thread only,
+  // which leaves the process's alone and, under Wine, needs no call to the server.
+  DWORD oldMode = 0;
+  const BOOL quiet = ::SetThreadErrorMode(SEM_FAILCRITICALERRORS, &oldMode);
   const bool exists = ::GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES;
-  ::SetErrorMode(oldMode);
+  if (quiet) ::SetThreadErrorMode(oldMode, nullptr);
   return exists;
 }
 
