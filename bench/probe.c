@@ -3,8 +3,9 @@
    kernel32 is loaded here at run time, so `probe.exe` with no step costs what the empty
    program costs. The exit code is the number of steps that failed. With -t first, each
    step's own time in microseconds is written to standard output, one "step time" line
-   each, so steps can also be timed without the noise of starting a process, and last
-   "since-create": the process's life up to that point, its loading included.
+   each, so steps can also be timed without the noise of starting a process, framed by
+   "main-entered" and "since-create": the process's life when WinMain began and when it
+   ended, its loading included.
 
    Steps:
      ole32      load ole32.dll only
@@ -152,6 +153,17 @@ static void Report(const char* step, LONGLONG ticks, LONGLONG frequency) {
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line, (DWORD)length, &written, NULL);
 }
 
+/* The process's life so far, from its creation (so including the loader), as a step. */
+static void ReportLife(const char* step) {
+  FILETIME created, exited, kernel, user, now;
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+  GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER a, b;
+  a.LowPart = created.dwLowDateTime, a.HighPart = created.dwHighDateTime;
+  b.LowPart = now.dwLowDateTime, b.HighPart = now.dwHighDateTime;
+  Report(step, (LONGLONG)(b.QuadPart - a.QuadPart), 10000000);
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
   (void)instance;
   (void)previous;
@@ -168,6 +180,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
     int ok = 1;
     if (!strcmp(step, "-t")) {
       timed = 1;
+      ReportLife("main-entered");
       continue;
     }
     QueryPerformanceCounter(&before);
@@ -239,15 +252,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
   if (uninitialize) uninitialize();
   QueryPerformanceCounter(&after);
   if (timed && uninitialize) Report("uncom", after.QuadPart - before.QuadPart, frequency.QuadPart);
-  if (timed) {
-    /* The whole life of the process so far, from its creation (so including the loader). */
-    FILETIME created, exited, kernel, user, now;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER a, b;
-    a.LowPart = created.dwLowDateTime, a.HighPart = created.dwHighDateTime;
-    b.LowPart = now.dwLowDateTime, b.HighPart = now.dwHighDateTime;
-    Report("since-create", (LONGLONG)(b.QuadPart - a.QuadPart), 10000000);
-  }
+  if (timed) ReportLife("since-create");
   return failed;
 }
