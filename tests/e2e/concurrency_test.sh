@@ -117,11 +117,7 @@ for round in $(seq "$rounds"); do
   for i in $(seq 0 $((runs - 1))); do
     args=()
     [ $((i % 2)) -eq 0 ] && args=(/plainrun)
-    (
-      rc=0
-      timeout 120 wine "$exe_win" "${args[@]}" >/dev/null 2>&1 || rc=$?
-      echo "$rc" >"$work/rc.$i"
-    ) &
+    (program_exit_code "$work/out.$i" "${args[@]}" >"$work/rc.$i") &
     pids+=($!)
   done
   for pid in "${pids[@]}"; do wait "$pid"; done
@@ -129,8 +125,14 @@ for round in $(seq "$rounds"); do
 
   codes=$(cat "$work"/rc.* 2>/dev/null | sort | uniq -c | awk '{print $2 "x" $1}' | tr '\n' ' ')
   check "round $round: exit codes of $runs runs (124: hung)" "$codes" "0x$runs "
+  # What Wine printed for a run that did not end with 0.
+  for i in $(seq 0 $((runs - 1))); do
+    [ "$(cat "$work/rc.$i" 2>/dev/null)" == 0 ] || { echo "run $i ended with $(cat "$work/rc.$i" 2>/dev/null):"; head -c 2000 "$work/out.$i"; }
+  done
   report=$(log_report "$start_flag" "$started" "$finished")
-  echo "round $round from $start_flag: $((finished - started)) s, $(cat "$work/summary" 2>/dev/null)"
+  restarts=$(cat "$work"/out.*.restarts 2>/dev/null | wc -l)
+  echo "round $round from $start_flag: $((finished - started)) s, $(cat "$work/summary" 2>/dev/null)," \
+    "$restarts start(s) made again after Wine failed to set up the process"
   check "round $round: log of $runs concurrent runs" "$report" "runs $runs disabling $((runs / 2)) enabling $((runs / 2))"
   check "round $round: no temporary log files left" \
     "$(ls "$(dirname "$(log_file)")" | grep -v -x 'logplainrunctl.csv')" ""
