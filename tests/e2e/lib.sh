@@ -49,7 +49,7 @@ set_flag() { reg_set 'HKCU\SOFTWARE\Orvane\DERVO' DisableOutlookConnector REG_DW
 # program_exit_code OUT ARGS...: runs the installed program, with what Wine prints in the
 # file OUT, and prints its exit code. This Wine (packaged without its preloader) now and
 # then fails to set up a new process before any code of the program runs: it says "failed
-# to map the shared user data" and ends with 1, in about one start of 1,500 here. Such a
+# to map the shared user data" and ends with 1, in about one start of 3,000 here. Such a
 # start is made again, at most twice, and counted in the file OUT.restarts.
 program_exit_code() {
   local out=$1 rc attempt
