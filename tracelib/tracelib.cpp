@@ -120,13 +120,15 @@ int write_row(std::string_view level, const char* logger, const char16_t* line) 
   return written ? 1 : 0;
 }
 
-// Opens path for appending. A missing file is created under a private name,
-// given its header and only then published, so no other process can append
-// before the header; if another process publishes first, its file is used.
-sys::File open_log(const Path& path) {
+// Opens the log at path, which the caller just found missing. It is created under
+// a private name, given its header and only then published, so no other process can
+// append before the header; if another process publishes first, its file is used.
+sys::File create_log(const Path& path) {
   for (std::uint64_t attempt = 0; attempt < 4; ++attempt) {
-    sys::File file = sys::open_existing(path.c_str());
-    if (file != sys::kNoFile) return file;
+    if (attempt > 0) {
+      const sys::File file = sys::open_existing(path.c_str());
+      if (file != sys::kNoFile) return file;
+    }
 
     Path temp;
     temp.append(path.view());
@@ -136,7 +138,7 @@ sys::File open_log(const Path& path) {
     put_number(temp, attempt);
     temp.append(u".tmp");
     if (temp.failed()) return sys::kNoFile;
-    file = sys::create_new(temp.c_str());
+    const sys::File file = sys::create_new(temp.c_str());
     if (file == sys::kNoFile) {
       // Most likely the folder is missing: create every folder on the way.
       Path folder;
@@ -188,7 +190,7 @@ extern "C" int LogInitialize(const char*, const char16_t* logFilePath, int maxSi
         g_file = sys::kNoFile;
         sys::roll_over(path.c_str(), limit);
       }
-      if (g_file == sys::kNoFile) g_file = open_log(path);
+      if (g_file == sys::kNoFile) g_file = create_log(path);
     }
   }
   const bool open = g_file != sys::kNoFile;
