@@ -17,12 +17,11 @@ trap 'rm -rf "$work"' EXIT
 log_report() {
   local start_flag=$1 started=$2 finished=$3
   # Every row is checked; each process's rows, in file order, must be made of whole runs.
-  python3 - "$(log_file)" "$exe_win" "$started" "$finished" "$start_flag" "$work/summary" <<'PY'
-import csv, datetime, io, re, sys
+  PYTHONPATH=$e2e_dir python3 - "$(log_file)" "$exe_win" "$started" "$finished" "$start_flag" "$work/summary" <<'PY'
+import csv_log, datetime, re, sys
 
 path, exe, started, finished, start_flag, summary = sys.argv[1:7]
 started, finished = int(started), int(finished)
-problems = []
 
 def parse(cmd):
     lines = ['ParseCommandLine >>', 'ParseCommandLine Command line arguments: ',
@@ -45,25 +44,13 @@ shapes = {
     ('none', False): parse('') + switch('EnableOutlookConnector', enable, False),
 }
 
-with open(path, newline='', encoding='utf-8') as f:
-    text = f.read()
-rows = list(csv.reader(io.StringIO(text, newline='')))
-if not text.endswith('\r\n'):
-    problems.append('last row not ended with CRLF')
-if not rows or rows[0] != ['Time (UTC)', 'Level', 'Process', 'Thread', 'Logger', 'Message']:
-    problems.append('no header at the top: %r' % (rows[:1],))
-headers = sum(1 for r in rows if r[:1] == ['Time (UTC)'])
-if headers != 1:
-    problems.append('%d header rows' % headers)
+rows, problems = csv_log.read(path)
 
 earliest = datetime.datetime.fromtimestamp(started - 2, datetime.timezone.utc)
 latest = datetime.datetime.fromtimestamp(finished + 2, datetime.timezone.utc)
 stamp = re.compile(r'\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z\Z')
 by_process = {}
-for n, row in enumerate(rows[1:], start=2):
-    if len(row) != 6:
-        problems.append('row %d has %d fields: %r' % (n, len(row), row))
-        continue
+for n, row in rows:
     time, level, process, thread, logger, message = row
     if not stamp.match(time):
         problems.append('row %d: bad time stamp %r' % (n, time))
@@ -97,7 +84,7 @@ for process, entries in by_process.items():
 count = lambda kind: sum(v for (k, _), v in kinds.items() if k == kind)
 print('runs %d disabling %d enabling %d' % (sum(kinds.values()), count('/plainrun'), count('none')))
 print('rows %d, %d of %d disabling runs and %d of %d enabling runs switched' % (
-    len(rows) - 1, kinds.get(('/plainrun', True), 0), count('/plainrun'),
+    len(rows), kinds.get(('/plainrun', True), 0), count('/plainrun'),
     kinds.get(('none', True), 0), count('none')), file=open(summary, 'w'))
 # From 0 no disabling run can see 1 before one of them has set it; likewise from 1.
 first = ('/plainrun', True) if start_flag == '0' else ('none', True)

@@ -91,19 +91,12 @@ is_known_fault() {
 
 # A log with every row whole: header once at the top, six fields and CRLF each.
 log_problems() {
-  python3 - "$(log_file)" <<'PY'
-import csv, io, sys
-text = open(sys.argv[1], encoding='utf-8', newline='').read()
-rows = list(csv.reader(io.StringIO(text, newline='')))
-if not text.endswith('\r\n'):
-    print('last row not ended')
-if rows[:1] != [['Time (UTC)', 'Level', 'Process', 'Thread', 'Logger', 'Message']]:
-    print('no header')
-for n, row in enumerate(rows[1:], start=2):
-    if len(row) != 6 or row[0] == 'Time (UTC)':
-        print('row %d: %r' % (n, row[:6]))
-if rows[-1:] and rows[-1][5:] != ['DisableOutlookConnector <<']:
-    print('the run did not end: %r' % rows[-1][5:])
+  PYTHONPATH=$e2e_dir python3 - "$(log_file)" <<'PY'
+import csv_log, sys
+rows, problems = csv_log.read(sys.argv[1])
+if rows[-1:] and rows[-1][1][5] != 'DisableOutlookConnector <<':
+    problems.append('the run did not end: %r' % rows[-1][1][5])
+print('\n'.join(problems))
 PY
 }
 

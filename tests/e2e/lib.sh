@@ -7,6 +7,7 @@ passed=0 failed=0
 install_dir="$WINEPREFIX/drive_c/Program Files/Orvane"
 install_win='C:\Program Files\Orvane\'
 exe_win='C:\Program Files\Orvane\plainrunctl.exe'
+e2e_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 # check NAME ACTUAL EXPECTED
 check() {
