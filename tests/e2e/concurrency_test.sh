@@ -104,7 +104,11 @@ for round in $(seq "$rounds"); do
   for i in $(seq 0 $((runs - 1))); do
     args=()
     [ $((i % 2)) -eq 0 ] && args=(/plainrun)
-    (program_exit_code "$work/out.$i" "${args[@]}" >"$work/rc.$i") &
+    (
+      rc=0
+      wine_program 120 "${args[@]}" >"$work/out.$i" 2>&1 || rc=$?
+      echo "$rc" >"$work/rc.$i"
+    ) &
     pids+=($!)
   done
   for pid in "${pids[@]}"; do wait "$pid"; done
@@ -117,7 +121,7 @@ for round in $(seq "$rounds"); do
     [ "$(cat "$work/rc.$i" 2>/dev/null)" == 0 ] || { echo "run $i ended with $(cat "$work/rc.$i" 2>/dev/null):"; head -c 2000 "$work/out.$i"; }
   done
   report=$(log_report "$start_flag" "$started" "$finished")
-  restarts=$(cat "$work"/out.*.restarts 2>/dev/null | wc -l)
+  restarts=$(cat "$work"/out.* | grep -c '^wine_program: start')
   echo "round $round from $start_flag: $((finished - started)) s, $(cat "$work/summary" 2>/dev/null)," \
     "$restarts start(s) made again after Wine failed to set up the process"
   check "round $round: log of $runs concurrent runs" "$report" "runs $runs disabling $((runs / 2)) enabling $((runs / 2))"

@@ -22,7 +22,7 @@ while IFS='|' read -r language mapi keep expected; do
   [ "$keep" == all ] || find "$install_dir/Data" -name '*.xml' -delete
   rm -f "$(log_file)"
   set_flag 0
-  WINEDLLOVERRIDES="mapistub=n" WINEDEBUG=-all,+msgbox timeout 120 wine "$exe_win" /plainrun >"$WINEPREFIX/box.log" 2>&1 &
+  WINEDLLOVERRIDES="mapistub=n" WINEDEBUG=-all,+msgbox wine_program 120 /plainrun >"$WINEPREFIX/box.log" 2>&1 &
   run_pid=$!
   box=$(find_box "$WINEPREFIX/box.log")
   caption=$(xdotool getwindowname "$box" 2>/dev/null)

@@ -47,29 +47,36 @@ flag() {
 }
 set_flag() { reg_set 'HKCU\SOFTWARE\Orvane\DERVO' DisableOutlookConnector REG_DWORD "$1"; }
 
-# program_exit_code OUT ARGS...: runs the installed program, with what Wine prints in the
-# file OUT, and prints its exit code. This Wine (packaged without its preloader) now and
-# then fails to set up a new process before any code of the program runs: it says "failed
-# to map the shared user data" and ends with 1, in about one start of 3,000 here. Such a
-# start is made again, at most twice, and counted in the file OUT.restarts.
-program_exit_code() {
-  local out=$1 rc attempt
+# wine_program SECONDS ARGS...: runs the installed program as `timeout SECONDS wine` would,
+# with Wine's output on standard output and error as usual (WINEDEBUG as the caller set
+# it), and returns its exit code. This Wine (packaged without its preloader) now and then
+# fails to set up a new process before any code of the program runs: it says "failed to
+# map the shared user data" and ends with 1, in about one start of 3,000 here. Such a
+# start is made again, at most twice, with a "wine_program: start N failed" line on
+# standard error.
+wine_program() {
+  local seconds=$1 err rc=0 attempt
   shift
+  err=$(mktemp)
   for attempt in 1 2 3; do
-    rc=0
-    WINEDEBUG=-all,err+virtual timeout 120 wine "$exe_win" "$@" >"$out" 2>&1 || rc=$?
-    if [ "$rc" -ne 1 ] || ! grep -q 'failed to map the shared user data' "$out"; then break; fi
-    echo "start $attempt failed in Wine" >>"$out.restarts"
+    # Standard output as it is; standard error through tee, which keeps a copy to look at.
+    {
+      WINEDEBUG="${WINEDEBUG:--all},err+virtual" timeout "$seconds" wine "$exe_win" "$@" 2>&1 1>&3 3>&- |
+        tee "$err" >&2
+      rc=${PIPESTATUS[0]}
+    } 3>&1
+    if [ "$rc" -ne 1 ] || ! grep -q 'failed to map the shared user data' "$err"; then break; fi
+    echo "wine_program: start $attempt failed in Wine" >&2
   done
-  echo "$rc"
+  rm -f "$err"
+  return "$rc"
 }
 
 # run ARGS...: runs the installed program and prints its exit code.
 run() {
-  local out
-  out=$(mktemp)
-  program_exit_code "$out" "$@"
-  rm -f "$out" "$out.restarts"
+  local rc=0
+  wine_program 120 "$@" >/dev/null 2>&1 || rc=$?
+  echo "$rc"
 }
 
 # The message column of the log, one line each (the header row left out).

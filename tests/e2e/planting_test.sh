@@ -46,7 +46,8 @@ run_plainrun() {
   (
     cd "$cwd_dir" || exit
     rc=0
-    env "$@" WINEPATH='C:\planted-path' WINEDEBUG=-all,+msgbox timeout 60 wine "$exe_win" /plainrun >"$trace" 2>&1 || rc=$?
+    [ $# -eq 0 ] || export "$@"
+    WINEPATH='C:\planted-path' WINEDEBUG=-all,+msgbox wine_program 60 /plainrun >"$trace" 2>&1 || rc=$?
     echo "$rc" >"$rc_file"
   ) &
   local run=$! shown=no-box

@@ -49,7 +49,7 @@ check "log folder made" "$(test -d "$(dirname "$(log_file)")" && echo yes)" yes
 # The data path policy: trimmed, tokens expanded, shown to a debugger, folder made.
 reg_set 'HKCU\Software\Policies\Orvane\Keelbox' DataPath REG_SZ '  %MyDocuments%\Mail  '
 mkdir -p "$(user_dir)/Documents/mail"
-debug=$(WINEDEBUG=-all,warn+seh wine "$exe_win" 2>&1 | grep -a OutputDebugStringA | sed 's/.*OutputDebugStringA //' | tr -d '\r')
+debug=$(WINEDEBUG=-all,warn+seh wine_program 120 2>&1 | grep -a OutputDebugStringA | sed 's/.*OutputDebugStringA //' | tr -d '\r')
 check "debug output of DataPath" "$debug" "\"C:\\\\users\\\\$(basename "$(user_dir)")\\\\Documents\\\\mail\""
 check "product folder under DataPath" "$(test -d "$(user_dir)/Documents/mail/Orvane/Keelstore" && echo yes)" yes
 reg_delete 'HKCU\Software\Policies\Orvane\Keelbox' DataPath
@@ -71,7 +71,7 @@ cp "$dll" "$install_dir/tracelib.dll"
 # With Outlook running, changing the flag shows one information box; closing it ends the run.
 ensure_outlook
 set_flag 0
-WINEDEBUG=-all,+msgbox timeout 120 wine "$exe_win" /plainrun >"$WINEPREFIX/msgbox.log" 2>&1 &
+WINEDEBUG=-all,+msgbox wine_program 120 /plainrun >"$WINEPREFIX/msgbox.log" 2>&1 &
 run_pid=$!
 window=$(find_box "$WINEPREFIX/msgbox.log")
 check "message box shown" "$([ -n "$window" ] && echo yes)" yes
