@@ -7,6 +7,7 @@
 #include <oleauto.h>
 
 #include "platform/dom.h"
+#include "platform/win32/system_library.h"
 
 namespace platform {
 namespace {
@@ -35,20 +36,14 @@ struct Automation {
   decltype(&::VariantClear) variantClear = nullptr;
 };
 
-template <typename Fn>
-Fn Lookup(HMODULE module, const char* name) noexcept {
-  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
-}
-
 const Automation& OleAutomation() noexcept {
   static const Automation functions = [] {
     Automation found;
-    const HMODULE module = ::LoadLibraryExW(L"oleaut32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (!module) return found;
-    found.allocString = Lookup<decltype(found.allocString)>(module, "SysAllocString");
-    found.freeString = Lookup<decltype(found.freeString)>(module, "SysFreeString");
-    found.variantInit = Lookup<decltype(found.variantInit)>(module, "VariantInit");
-    found.variantClear = Lookup<decltype(found.variantClear)>(module, "VariantClear");
+    const HMODULE module = win32::LoadSystemLibrary(L"oleaut32.dll");
+    found.allocString = win32::Lookup<decltype(found.allocString)>(module, "SysAllocString");
+    found.freeString = win32::Lookup<decltype(found.freeString)>(module, "SysFreeString");
+    found.variantInit = win32::Lookup<decltype(found.variantInit)>(module, "VariantInit");
+    found.variantClear = win32::Lookup<decltype(found.variantClear)>(module, "VariantClear");
     if (!found.allocString || !found.freeString || !found.variantInit || !found.variantClear) return Automation{};
     return found;
   }();

@@ -23,6 +23,7 @@
 #include <new>
 
 #include "platform/platform.h"
+#include "platform/win32/system_library.h"
 
 namespace platform {
 namespace {
@@ -31,15 +32,11 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t));
 const wchar_t* W(const char16_t* text) noexcept { return reinterpret_cast<const wchar_t*>(text); }
 wchar_t* W(char16_t* text) noexcept { return reinterpret_cast<wchar_t*>(text); }
 
-// A function of a system DLL, looked up when first needed: the DLL is loaded from the
-// system folder only and stays loaded for the rest of the process. Null when the DLL or
-// the function is missing, which callers treat as the call failing.
+// A function of a system DLL, looked up when first needed. Null when the DLL or the
+// function is missing, which callers treat as the call failing.
 template <typename Fn>
 Fn SystemFunction(const wchar_t* library, const char* name) noexcept {
-  const HMODULE module = ::LoadLibraryExW(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (!module) return nullptr;
-  // Through the generic function pointer type, so that the cast says what it means.
-  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+  return win32::Lookup<Fn>(win32::LoadSystemLibrary(library), name);
 }
 
 HKEY Root(Hive hive) noexcept { return hive == Hive::CurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
