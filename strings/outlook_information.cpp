@@ -12,6 +12,8 @@ namespace {
 constexpr const char* kFunction = "OutlookInformation::GetOutlookLanguageID";
 constexpr const char* kDefaultComponentId = "{FF1D0740-D227-11D1-A4B0-006008AF820E}";
 constexpr std::uint32_t kPathChars = 520;
+// TRUE: the stub may install the component when it is missing.
+constexpr int kInstall = 1;
 
 // BOOL FGetComponentPath(LPCSTR component, LPSTR qualifier, LPSTR path, DWORD size, BOOL install)
 using FGetComponentPathFn = int (*)(const char* component, char* qualifier, char* path, std::uint32_t size,
@@ -34,20 +36,19 @@ std::vector<char> ReadNarrowValue(platform::Handle key, const char* name, std::u
 
 char* TextOrNull(std::vector<char>& value) { return value.empty() ? nullptr : value.data(); }
 
-// One pass: the application qualifier, then the Office one, then none at all. A null
-// component id names no component, so the stub is not asked: some stubs crash on it.
+// One pass for a component id (null when the second pass has none): the application
+// qualifier, then the Office one, then none at all; the path the stub left in a fresh buffer.
 std::string FindMapiPath(FGetComponentPathFn getPath, const char* component, std::vector<char>& appLcid,
                          std::vector<char>& officeLcid) {
-  if (!component) return {};
   char path[kPathChars] = {};
   int r = 1;
   bool found = false;
   if (!appLcid.empty()) {
-    r = getPath(component, appLcid.data(), path, kPathChars, 1);
+    r = getPath(component, appLcid.data(), path, kPathChars, kInstall);
     found = r != 0 && path[0] != '\0';
   }
-  if (!found && !officeLcid.empty()) r = getPath(component, officeLcid.data(), path, kPathChars, 1);
-  if (r == 0 || path[0] == '\0') (void)getPath(component, nullptr, path, kPathChars, 1);
+  if (!found && !officeLcid.empty()) r = getPath(component, officeLcid.data(), path, kPathChars, kInstall);
+  if (r == 0 || path[0] == '\0') (void)getPath(component, nullptr, path, kPathChars, kInstall);
   path[kPathChars - 1] = '\0';
   return std::string(path);
 }
