@@ -140,11 +140,12 @@ void LoadRegistry() {
   }
 }
 
+// Writes the whole line or nothing: a box or a debug line that runs out of memory never shows.
 void AppendEvent(const std::string& kind, std::initializer_list<std::u16string> fields) {
-  std::ofstream out(EventsFile(), std::ios::app);
-  out << kind;
-  for (const auto& field : fields) out << ' ' << HexText(field);
-  out << '\n';
+  std::string line = kind;
+  for (const auto& field : fields) line += ' ' + HexText(field);
+  line += '\n';
+  std::ofstream(EventsFile(), std::ios::app) << line;
 }
 
 KeyData* FindKey(Hive hive, const std::u16string& path) {
@@ -178,9 +179,13 @@ bool ComInitialized() { return S().comDepth > 0; }
 
 // ---- Machine ----
 Machine::Machine() {
-  char pattern[] = "/tmp/plainrun-sim-XXXXXX";
-  if (!mkdtemp(pattern)) throw std::runtime_error("cannot make a temporary folder");
-  root_ = pattern;
+  // In memory where the host has it: a whole run makes and removes dozens of files.
+  char pattern[] = "/dev/shm/plainrun-sim-XXXXXX";
+  char fallback[] = "/tmp/plainrun-sim-XXXXXX";
+  const char* made = mkdtemp(pattern);
+  if (!made) made = mkdtemp(fallback);
+  if (!made) throw std::runtime_error("cannot make a temporary folder");
+  root_ = made;
   State& s = S();
   s = State{};
   s.root = root_;
@@ -431,6 +436,23 @@ std::u16string Utf16(const std::string& text) {
   return out;
 }
 
+// The simulated thread code page is windows-1252: bytes 0x80-0x9F are the characters of
+// this table (its five unassigned bytes map to the same code points), all others map to
+// the code point of the same value.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x81,   0x201A, 0x192,  0x201E, 0x2026, 0x2020, 0x2021, 0x2C6,  0x2030, 0x160,
+    0x2039, 0x152,  0x8D,   0x17D,  0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x2DC,  0x2122, 0x161,  0x203A, 0x153,  0x9D,   0x17E,  0x178};
+
+char16_t FromAnsi(unsigned char byte) { return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte; }
+
+std::uint8_t ToAnsi(char16_t c) {
+  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<std::uint8_t>(c);
+  for (int i = 0; i < 32; ++i)
+    if (kCp1252High[i] == c) return static_cast<std::uint8_t>(0x80 + i);
+  return '?';
+}
+
 }  // namespace sim
 
 // ============================================================================
@@ -518,7 +540,26 @@ long RegQueryValueW(Handle key, const char16_t* name, std::uint32_t* type, void*
 
 long RegQueryValueA(Handle key, const char* name, std::uint32_t* type, void* data, std::uint32_t* size) noexcept {
   try {
-    return QueryValue(key, sim::Utf16(name ? name : ""), type, data, size);
+    std::uint32_t t = 0, wideSize = 0;
+    long status = QueryValue(key, sim::Utf16(name ? name : ""), &t, nullptr, &wideSize);
+    if (type) *type = t;
+    if (status != kErrorSuccess) return status;
+    std::vector<std::uint8_t> bytes(wideSize);
+    if (wideSize) status = QueryValue(key, sim::Utf16(name ? name : ""), &t, bytes.data(), &wideSize);
+    if (status != kErrorSuccess) return status;
+    // Text types arrive converted to the ANSI code page, one byte per UTF-16 unit (an odd
+    // last byte is dropped); other types as stored.
+    if (t == kRegSz || t == kRegExpandSz || t == kRegMultiSz) {
+      std::vector<std::uint8_t> narrow;
+      for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+        narrow.push_back(sim::ToAnsi(static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8)));
+      bytes = std::move(narrow);
+    }
+    const auto needed = static_cast<std::uint32_t>(bytes.size());
+    if (data && *size < needed) status = kErrorMoreData;
+    else if (data && needed) std::memcpy(data, bytes.data(), needed);
+    *size = needed;
+    return status;
   } catch (...) {
     return 14;
   }
@@ -780,13 +821,15 @@ void Wcslwr(char16_t* text, std::size_t units) noexcept {
     if (text[i] >= u'A' && text[i] <= u'Z') text[i] = static_cast<char16_t>(text[i] + 32);
 }
 
-bool IsWSpace(char16_t c) noexcept { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
+bool IsWSpace(char16_t c) noexcept {
+  // The Unicode separators Windows classes as spaces, besides the ASCII ones.
+  return c == u' ' || (c >= u'\t' && c <= u'\r') || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) ||
+         c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+}
 
 WString AnsiToWide(const std::string& text) {
-  // The simulated thread code page is windows-1252's ASCII-compatible subset: bytes map to
-  // the code points of the same value, as Latin-1 does.
   WString wide;
-  for (const char c : text) wide += static_cast<char16_t>(static_cast<unsigned char>(c));
+  for (const char c : text) wide += sim::FromAnsi(static_cast<unsigned char>(c));
   return wide;
 }
 

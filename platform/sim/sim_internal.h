@@ -9,3 +9,11 @@ void HandleOpened();
 void HandleClosed();
 bool ComInitialized();
 }  // namespace sim
+
+#include <cstdint>
+
+namespace sim {
+// The simulated thread code page (windows-1252), one byte to UTF-16 and back ('?' when unmapped).
+char16_t FromAnsi(unsigned char byte);
+std::uint8_t ToAnsi(char16_t c);
+}  // namespace sim
