@@ -8,7 +8,6 @@
 
 #include "logging/format.h"
 #include "platform/platform.h"
-#include "fuzz/fuzz_common.h"
 #include "platform/sim/sim.h"
 #include "xml/xml_document.h"
 
@@ -19,12 +18,18 @@ constexpr const char16_t* kFile = u"C:\\d\\f.xml";
 constexpr std::int32_t kMaxStrings = 1000;
 
 // Names the promise that the input broke and stops; libFuzzer keeps the input.
-using fuzz::Broken;
+[[noreturn]] void Broken(const char* promise) {
+  std::fprintf(stderr, "broken promise: %s\n", promise);
+  std::abort();
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::StartMachine();
+  // The machine of this process; its folder is printed so that a run stopped by a crash,
+  // which skips the machine's clean-up, can remove it.
+  static sim::Machine machine;
+  std::fprintf(stderr, "sim machine: %s\n", machine.root().c_str());
   if (platform::CoInitialize() != platform::hr::Ok) Broken("COM starts on a fresh machine");
   return 0;
 }

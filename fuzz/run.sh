@@ -15,7 +15,7 @@ build=$(realpath -m -- "${PLAINRUN_FUZZ_BUILD:-$root/build/fuzz}")
 jobs=${PLAINRUN_FUZZ_JOBS:-2}
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
-all_targets=(fuzz_string_file fuzz_command_line fuzz_registry_value fuzz_folder_tokens fuzz_mapi_path)
+all_targets=(fuzz_string_file)
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${all_targets[@]}")
 

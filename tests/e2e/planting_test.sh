@@ -20,6 +20,7 @@ cleanup() {
   rm -f "$install_dir/mapistub.dll" "$install_dir/mapi32.dll"
   cp "$dll" "$install_dir/tracelib.dll" 2>/dev/null
   reg_set 'HKLM\SOFTWARE\Orvane\DERVO' Path REG_SZ "$install_win"
+  wine reg delete 'HKLM\Software\Clients\Mail\Microsoft Outlook' /f >/dev/null 2>&1
 }
 trap cleanup EXIT
 
@@ -33,6 +34,10 @@ plant() {
 
 install_build "$exe" "$dll" "$data"
 reg_delete 'HKCU\SOFTWARE\Orvane\DERVO' LanguageID
+# Outlook's component id, so that the second pass of the language lookup hands Wine's own
+# stub an id: given none, as the lookup does without this value, that stub crashes.
+reg_set 'HKLM\Software\Clients\Mail\Microsoft Outlook' MSIComponentID REG_SZ '{C0FFEE00-0000-0000-0000-000000000001}'
+
 mkdir -p "$empty_dir" "$cwd_dir"
 
 

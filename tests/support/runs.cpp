@@ -1,0 +1,203 @@
+#include "tests/support/runs.h"
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/app.h"
+#include "tests/support/csv.h"
+
+namespace test {
+namespace {
+
+constexpr const char16_t* kInstall = u"C:\\Program Files\\Orvane\\";
+constexpr const char16_t* kProfile = u"C:\\Users\\tester";
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// A table text: outer quotes dropped, \u{HEX} made the character, {profile} put in.
+std::u16string Text(std::string value) {
+  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+  for (std::size_t at; (at = value.find("\\u{")) != std::string::npos;) {
+    const std::size_t end = value.find('}', at);
+    value.replace(at, end - at + 1, sim::Utf8(std::u16string(1, static_cast<char16_t>(std::stoul(value.substr(at + 3), nullptr, 16)))));
+  }
+  std::u16string text = sim::Utf16(value);
+  for (std::size_t at; (at = text.find(u"{profile}")) != std::u16string::npos;) text.replace(at, 9, kProfile);
+  return text;
+}
+
+std::string Utf8(const std::string& value) { return sim::Utf8(Text(value)); }
+
+// "TYPE DATA" as the registry stores it.
+sim::Value Encode(const std::string& spec) {
+  const std::string kind = spec.substr(0, spec.find(' '));
+  const std::string data = spec.size() > kind.size() ? spec.substr(kind.size() + 1) : "";
+  sim::Value value;
+  if (kind == "dword") {
+    const auto n = static_cast<std::uint32_t>(std::stoul(data));
+    value = {platform::kRegDword, {}};
+    for (int i = 0; i < 4; ++i) value.bytes.push_back(static_cast<std::uint8_t>(n >> (8 * i)));
+  } else if (kind == "hex") {
+    const std::size_t blank = data.find(' ');
+    value.type = static_cast<std::uint32_t>(std::stoul(data.substr(0, blank)));
+    for (std::size_t i = blank == std::string::npos ? data.size() : blank + 1; i + 1 < data.size(); i += 3)
+      value.bytes.push_back(static_cast<std::uint8_t>(std::stoul(data.substr(i, 2), nullptr, 16)));
+  } else {
+    value.type = kind == "sz" ? platform::kRegSz : kind == "expand_sz" ? platform::kRegExpandSz : platform::kRegMultiSz;
+    std::u16string text = Text(data) + u'\0';
+    if (kind == "multi_sz") text += u'\0';
+    for (const char16_t c : text) value.bytes.insert(value.bytes.end(), {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8)});
+  }
+  return value;
+}
+
+std::string Show(const sim::Value& value) {
+  std::string text = std::to_string(value.type) + ":";
+  for (const std::uint8_t b : value.bytes) text += "0123456789abcdef"[b >> 4], text += "0123456789abcdef"[b & 15];
+  return text;
+}
+
+// "ROOT\key\value" split into its hive, key and value name.
+struct RegPath {
+  sim::Hive hive;
+  std::u16string key, name;
+};
+RegPath Split(const std::string& path) {
+  const std::u16string text = Text(path);
+  const std::size_t first = text.find(u'\\'), last = text.rfind(u'\\');
+  return {text.substr(0, first) == u"HKLM" ? sim::Hive::LocalMachine : sim::Hive::CurrentUser,
+          text.substr(first + 1, last - first - 1), text.substr(last + 1)};
+}
+
+// The value of the row's setting key, or "-" when the row has none.
+std::string Setting(const Row& row, const std::string& key) {
+  for (const auto& [k, v] : row.setup)
+    if (k == key) return v;
+  return "-";
+}
+
+}  // namespace
+
+const std::vector<Row>& Table() {
+  static const std::vector<Row> rows = [] {
+    std::vector<Row> table;
+    bool expecting = false;
+    for (const std::string& line : Lines(ReadAll(SCENARIOS_FILE))) {
+      if (line.rfind("== ", 0) == 0) {
+        table.push_back({line.substr(3), {}, {}});
+        expecting = false;
+      } else if (line == "-- expect") {
+        expecting = true;
+      } else if (!table.empty() && !line.empty() && line[0] != '#') {
+        const std::size_t colon = line.find(": ");
+        auto& list = expecting ? table.back().expect : table.back().setup;
+        list.emplace_back(line.substr(0, colon), colon == std::string::npos ? "" : line.substr(colon + 2));
+      }
+    }
+    return table;
+  }();
+  return rows;
+}
+
+void Prepare(const Row& row) {
+  const RegPath path = Split(R"(HKLM\SOFTWARE\Orvane\DERVO\Path)");
+  sim::SetString(path.hive, path.key, path.name, kInstall);
+  const std::string library = Setting(row, "library");
+  if (library != "none")
+    sim::InstallModule(std::u16string(kInstall) + u"tracelib.dll", library == "-" ? TRACELIB_SO : THREE_EXPORTS_SO);
+  if (Setting(row, "nostrings") == "-")
+    for (const auto& entry : std::filesystem::directory_iterator(DATA_DIR))
+      if (entry.path().extension() == ".xml")
+        sim::InstallModule(std::u16string(kInstall) + u"Data\\" + sim::Utf16(entry.path().filename().string()),
+                           entry.path().string());
+  std::vector<std::u16string> processes{u"System", u"explorer.exe"};
+  std::string answers;
+  for (const auto& [key, value] : row.setup) {
+    if (key == "args") sim::SetCommandLine(u"\"C:\\Program Files\\Orvane\\plainrunctl.exe\" " + Text(value));
+    if (key == "reg") {
+      const std::size_t eq = value.find(" = ");
+      const RegPath at = Split(value.substr(0, eq));
+      const sim::Value data = Encode(value.substr(eq + 3));
+      sim::SetValue(at.hive, at.key, at.name, data.type, data.bytes);
+    }
+    if (key == "unset") {
+      const RegPath at = Split(value);
+      sim::DeleteValue(at.hive, at.key, at.name);
+    }
+    if (key == "deny") sim::DenyKey(Split(value + "\\x").hive, Split(value + "\\x").key);
+    if (key == "file") {
+      const std::size_t eq = value.find(" = ");
+      sim::WriteFile(Text(value.substr(0, eq)), value.substr(eq + 3));
+    }
+    if (key == "dir") std::filesystem::create_directories(sim::HostPath(Text(value)));
+    if (key == "process") processes.push_back(Text(value));
+    if (key == "answer") answers += value + "\n";
+    if (key == "fault") sim::FailNamed(value.substr(0, value.find(' ')), std::stoi(value.substr(value.find(' '))));
+    if (key == "stub")
+      sim::InstallModule(std::u16string(sim::kSystemFolder) + (value == "mapi32" ? u"\\mapi32.dll" : u"\\mapistub.dll"),
+                         value == "noexport" ? THREE_EXPORTS_SO : MAPI_STUB_SO);
+  }
+  sim::SetProcesses(processes);
+  sim::WriteFile(u"C:\\mapistub-answers.txt", answers);
+}
+
+Outcome Expected(const Row& row) {
+  Outcome outcome{"absent", {}, {}, {}, {}, {}, true};
+  for (const auto& [key, value] : row.expect) {
+    if (key == "flag" && value != "absent") outcome.flag = Show(Encode(value));
+    if (key == "box") outcome.boxes.push_back(Utf8(value));
+    if (key == "log") outcome.log.push_back(Utf8(value));
+    if (key == "nolog") outcome.logFile = false;
+    if (key == "mapi") outcome.mapi.push_back(value);
+    if (key == "debug") outcome.debug.push_back(Utf8(value));
+    if (key == "folder" || key == "nofolder") outcome.folders.push_back(key + " " + Utf8(value));
+  }
+  return outcome;
+}
+
+Outcome Observe(const Row& row) {
+  Outcome outcome{"absent", {}, {}, {}, {}, {}, false};
+  const RegPath flag = Split(R"(HKCU\SOFTWARE\Orvane\DERVO\DisableOutlookConnector)");
+  if (const auto value = sim::GetValue(flag.hive, flag.key, flag.name)) outcome.flag = Show(*value);
+  for (const sim::Event& event : sim::Events()) {
+    char style[16];
+    if (event.kind == "msgbox") {
+      std::snprintf(style, sizeof style, "0x%x", std::stoi(sim::Utf8(event.fields[2])));
+      outcome.boxes.push_back(sim::Utf8(event.fields[0]) + " | " + sim::Utf8(event.fields[1]) + " | " + style);
+    }
+    if (event.kind == "debug") outcome.debug.push_back(sim::Utf8(event.fields[0]));
+  }
+  const std::string logPath = sim::HostPath(std::u16string(kProfile) +
+                                            u"\\AppData\\Local\\Orvane\\Keelstore\\DebugLogs\\logplainrunctl.csv");
+  outcome.logFile = std::filesystem::exists(logPath);
+  const Rows rows = ParseCsv(ReadAll(logPath));
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (rows[i].size() != 6 || (i == 0) != (rows[i][1] == "Level")) throw std::runtime_error("a torn or headless log");
+    if (i > 0) outcome.log.push_back(rows[i][1].substr(0, 1) + " " + rows[i][5]);
+  }
+  outcome.mapi = Lines(ReadAll(sim::HostPath(u"C:\\mapistub-calls.txt")));
+  for (const auto& [key, value] : row.expect)
+    if (key == "folder" || key == "nofolder")
+      outcome.folders.push_back((sim::Exists(Text(value)) ? "folder " : "nofolder ") + Utf8(value));
+  return outcome;
+}
+
+sim::RunResult RunProgram(int (*body)()) {
+  return sim::RunInChild(body ? body : [] { return wWinMain(nullptr, nullptr, nullptr, 0); });
+}
+
+}  // namespace test
