@@ -63,3 +63,8 @@ plainrun_wine_test(e2e_concurrency bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/concurre
 plainrun_wine_test(e2e_planting bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/planting_test.sh
   $<TARGET_FILE:plainrunctl> $<TARGET_FILE:tracelib> ${CMAKE_SOURCE_DIR}/data
   $<TARGET_FILE:outlook_standin> $<TARGET_FILE:planted>)
+
+# The release, signed with a throw-away certificate, checked and installed from its package.
+plainrun_wine_test(e2e_release bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/release_test.sh
+  ${CMAKE_COMMAND} ${PLAINRUN_RELEASE_SETTINGS} ${PLAINRUN_RELEASE_SCRIPT}
+  ${CMAKE_CURRENT_BINARY_DIR}/plainrunctl-older.msi ${CMAKE_SOURCE_DIR}/data)
