@@ -99,16 +99,7 @@ TEST_P(OutOfMemory, EveryAllocationFailingEndsAsPromised) {
   }
 }
 
-// The rows marked "sweep: memory": every allocation of a run costs a process of its own.
-std::vector<Row> MemoryRows() {
-  std::vector<Row> rows;
-  for (const Row& row : Table())
-    for (const auto& setting : row.setup)
-      if (setting.first == "sweep") rows.push_back(row);
-  return rows;
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, OutOfMemory, ::testing::ValuesIn(MemoryRows()), [](const auto& row) {
+INSTANTIATE_TEST_SUITE_P(Table, OutOfMemory, ::testing::ValuesIn(MarkedRows()), [](const auto& row) {
   return "row" + std::to_string(row.index);
 });
 

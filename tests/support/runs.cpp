@@ -113,6 +113,13 @@ const std::vector<Row>& Table() {
   return rows;
 }
 
+std::vector<Row> MarkedRows() {
+  std::vector<Row> rows;
+  for (const Row& row : Table())
+    if (Setting(row, "sweep") != "-") rows.push_back(row);
+  return rows;
+}
+
 void Prepare(const Row& row) {
   const RegPath path = Split(R"(HKLM\SOFTWARE\Orvane\DERVO\Path)");
   sim::SetString(path.hive, path.key, path.name, kInstall);

@@ -21,6 +21,8 @@ inline void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
 // Every row of the table.
 const std::vector<Row>& Table();
+// The rows marked "sweep: memory".
+std::vector<Row> MarkedRows();
 
 // What a run left: the flag as "TYPE:HEX" or "absent", the box, the log, ...
 struct Outcome {
