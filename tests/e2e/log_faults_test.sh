@@ -27,11 +27,12 @@ print(len(rows), problems[:3] or "whole")' "$log"
 # through wine_program, whose wait for Wine's desktop process to let go of its output adds
 # about a second; a start that Wine failed to set up (exit code 1) is made again.
 run_ms() {
-  local start attempt
+  local start
   set_flag 0
-  for attempt in 1 2 3; do
+  for _ in 1 2 3; do
     start=$(date +%s%N)
-    timeout 60 wine "$exe_win" "$@" >/dev/null 2>&1 && break
+    timeout 60 wine "$exe_win" "$@" >/dev/null 2>&1
+    [ $? == 1 ] || break
   done
   echo $((($(date +%s%N) - start) / 1000000))
 }
