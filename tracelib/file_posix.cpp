@@ -3,6 +3,7 @@
 // leading separator (even "C:\...") is taken from the current directory.
 #include <fcntl.h>
 #include <pthread.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,12 +53,46 @@ std::uint64_t thread_id() { return static_cast<std::uint64_t>(gettid()); }
 void lock() { pthread_mutex_lock(&g_lock); }
 void unlock() { pthread_mutex_unlock(&g_lock); }
 
+std::uint64_t ticks_ms() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000 + static_cast<std::uint64_t>(now.tv_nsec) / 1000000;
+}
+
+void pause(int attempt) {
+  if (attempt < 4) {
+    sched_yield();
+    return;
+  }
+  const timespec millisecond{0, 1000000};
+  nanosleep(&millisecond, nullptr);
+}
+
+// As on Windows, the writers' lock is one byte far beyond any real log size. It is
+// locked per open file (not per process), so that two opens of the log in one process
+// exclude each other as two processes do.
+int lock_range(File file, short type) {
+  struct flock range {};
+  range.l_type = type;
+  range.l_whence = SEEK_SET;
+  range.l_start = 0x7FFFFFFF00000000;
+  range.l_len = 1;
+  return ::fcntl(static_cast<int>(file), F_OFD_SETLK, &range);
+}
+
+Lock try_lock_writers(File file) {
+  if (lock_range(file, F_WRLCK) == 0) return Lock::kTaken;
+  return errno == EAGAIN || errno == EACCES ? Lock::kBusy : Lock::kNone;
+}
+
+void unlock_writers(File file) { lock_range(file, F_UNLCK); }
+
 File open_existing(const char16_t* path) {
-  return ::open(Native(path).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  return ::open(Native(path).c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
 }
 
 File create_new(const char16_t* path) {
-  return ::open(Native(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  return ::open(Native(path).c_str(), O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
 }
 
 // A hard link is the portable rename that refuses to replace its target.
@@ -77,25 +112,42 @@ void roll_over(const char16_t* path, std::uint64_t limit) {
     ::rename(name.c_str(), Native(path, ".1").c_str());
 }
 
-std::uint64_t size(File file) {
+bool size(File file, std::uint64_t& bytes) {
   struct stat info {};
-  return ::fstat(static_cast<int>(file), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+  if (::fstat(static_cast<int>(file), &info) != 0) return false;
+  bytes = static_cast<std::uint64_t>(info.st_size);
+  return true;
 }
+
+bool read_at(File file, std::uint64_t offset, char* out, std::size_t count) {
+  while (count > 0) {
+    const ssize_t done = ::pread(static_cast<int>(file), out, count, static_cast<off_t>(offset));
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    out += done;
+    offset += static_cast<std::uint64_t>(done);
+    count -= static_cast<std::size_t>(done);
+  }
+  return true;
+}
+
+bool cut(File file, std::uint64_t bytes) { return ::ftruncate(static_cast<int>(file), static_cast<off_t>(bytes)) == 0; }
 
 void make_dir(const char16_t* path) { ::mkdir(Native(path).c_str(), 0777); }
 
 void remove(const char16_t* path) { ::unlink(Native(path).c_str()); }
 
-bool append(File file, std::string_view bytes) {
-  // O_APPEND makes each write land whole at the end; the loop only matters
-  // for rows beyond what one write() accepts, and for interrupted calls.
-  while (!bytes.empty()) {
-    const ssize_t done = ::write(static_cast<int>(file), bytes.data(), bytes.size());
+std::size_t append(File file, std::string_view bytes) {
+  // O_APPEND makes each write land whole at the end; the loop only matters for rows
+  // beyond what one write() accepts, interrupted calls and a full disk (a short write).
+  std::size_t total = 0;
+  while (total < bytes.size()) {
+    const ssize_t done = ::write(static_cast<int>(file), bytes.data() + total, bytes.size() - total);
     if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(done));
+    if (done <= 0) break;
+    total += static_cast<std::size_t>(done);
   }
-  return true;
+  return total;
 }
 
 void close(File file) {

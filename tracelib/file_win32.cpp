@@ -31,41 +31,22 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 // The lock guards no bytes: it sits so far beyond any real log size that it never
 // meets a reader's lock, and only serves as the writers' common mutex.
-constexpr DWORD kLockOffsetLow = 0x00000000;
-constexpr DWORD kLockOffsetHigh = 0xFFFFFFFF;
+constexpr std::uint64_t kLockOffset = 0xFFFFFFFF00000000;
 
-// FILE_READ_DATA is there only because Windows refuses byte-range locks on a handle
-// that has neither read nor write-data access; writes still only append.
+// FILE_READ_DATA lets the library read back the file's last row, and Windows refuses
+// byte-range locks on a handle that has neither read nor write-data access; writes
+// still only append.
 File open_for_append(const char16_t* path, DWORD disposition) {
   const HANDLE handle = CreateFileW(wide(path), FILE_APPEND_DATA | FILE_READ_DATA, kShareAll,
                                     nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<File>(handle);
 }
 
-// Takes the writers' lock, waiting while another writer holds it, but never longer
-// than kLockPatienceMs: a writer holds it for one write only, so a lock held longer
-// belongs to something else, and the caller must not hang on it. False when the
-// lock was not taken (also on file systems without byte-range locks).
-bool lock_writers(HANDLE handle) {
-  constexpr ULONGLONG kLockPatienceMs = 5000;
-  const ULONGLONG start = GetTickCount64();
-  for (int attempt = 0;; ++attempt) {
-    OVERLAPPED range{};
-    range.Offset = kLockOffsetLow;
-    range.OffsetHigh = kLockOffsetHigh;
-    if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range))
-      return true;
-    if (GetLastError() != ERROR_LOCK_VIOLATION || GetTickCount64() - start >= kLockPatienceMs)
-      return false;
-    Sleep(attempt < 4 ? 0 : 1);
-  }
-}
-
-void unlock_writers(HANDLE handle) {
-  OVERLAPPED range{};
-  range.Offset = kLockOffsetLow;
-  range.OffsetHigh = kLockOffsetHigh;
-  UnlockFileEx(handle, 0, 1, 0, &range);
+OVERLAPPED at(std::uint64_t offset) {
+  OVERLAPPED place{};
+  place.Offset = static_cast<DWORD>(offset);
+  place.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return place;
 }
 
 }  // namespace
@@ -81,6 +62,22 @@ std::uint64_t thread_id() { return GetCurrentThreadId(); }
 
 void lock() { AcquireSRWLockExclusive(&g_lock); }
 void unlock() { ReleaseSRWLockExclusive(&g_lock); }
+
+std::uint64_t ticks_ms() { return GetTickCount64(); }
+void pause(int attempt) { Sleep(attempt < 4 ? 0 : 1); }
+
+Lock try_lock_writers(File file) {
+  OVERLAPPED range = at(kLockOffset);
+  if (LockFileEx(reinterpret_cast<HANDLE>(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                 &range))
+    return Lock::kTaken;
+  return GetLastError() == ERROR_LOCK_VIOLATION ? Lock::kBusy : Lock::kNone;
+}
+
+void unlock_writers(File file) {
+  OVERLAPPED range = at(kLockOffset);
+  UnlockFileEx(reinterpret_cast<HANDLE>(file), 0, 1, 0, &range);
+}
 
 File open_existing(const char16_t* path) { return open_for_append(path, OPEN_EXISTING); }
 File create_new(const char16_t* path) { return open_for_append(path, CREATE_NEW); }
@@ -120,32 +117,48 @@ void roll_over(const char16_t* path, std::uint64_t limit) {
   CloseHandle(handle);
 }
 
-std::uint64_t size(File file) {
-  LARGE_INTEGER bytes;
-  return GetFileSizeEx(reinterpret_cast<HANDLE>(file), &bytes) ? static_cast<std::uint64_t>(bytes.QuadPart) : 0;
+bool size(File file, std::uint64_t& bytes) {
+  LARGE_INTEGER value;
+  if (!GetFileSizeEx(reinterpret_cast<HANDLE>(file), &value)) return false;
+  bytes = static_cast<std::uint64_t>(value.QuadPart);
+  return true;
+}
+
+bool read_at(File file, std::uint64_t offset, char* out, std::size_t count) {
+  OVERLAPPED place = at(offset);
+  DWORD done = 0;
+  return ReadFile(reinterpret_cast<HANDLE>(file), out, static_cast<DWORD>(count), &done, &place) &&
+         done == count;
+}
+
+// The log's own handle may only append, so the cut goes through a second handle on the
+// same file (not the same name: another process may have rolled the file over since).
+bool cut(File file, std::uint64_t bytes) {
+  const HANDLE writer = ReOpenFile(reinterpret_cast<HANDLE>(file), FILE_WRITE_DATA, kShareAll, 0);
+  if (writer == INVALID_HANDLE_VALUE) return false;
+  FILE_END_OF_FILE_INFO end;
+  end.EndOfFile.QuadPart = static_cast<LONGLONG>(bytes);
+  const bool done = SetFileInformationByHandle(writer, FileEndOfFileInfo, &end, sizeof end);
+  CloseHandle(writer);
+  return done;
 }
 
 void make_dir(const char16_t* path) { CreateDirectoryW(wide(path), nullptr); }
 
 void remove(const char16_t* path) { DeleteFileW(wide(path)); }
 
-bool append(File file, std::string_view bytes) {
-  const HANDLE handle = reinterpret_cast<HANDLE>(file);
-  // Without the lock the row is still written: on Windows appends stay whole, and
-  // losing the row for certain is worse than the small risk under Wine.
-  const bool locked = lock_writers(handle);
-  bool complete = true;
-  while (!bytes.empty()) {
-    const DWORD chunk = static_cast<DWORD>(bytes.size() < 0x7FFFFFFF ? bytes.size() : 0x7FFFFFFF);
+std::size_t append(File file, std::string_view bytes) {
+  std::size_t total = 0;
+  while (total < bytes.size()) {
+    const std::size_t left = bytes.size() - total;
     DWORD written = 0;
-    if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr) || written == 0) {
-      complete = false;
+    if (!WriteFile(reinterpret_cast<HANDLE>(file), bytes.data() + total,
+                   static_cast<DWORD>(left < 0x7FFFFFFF ? left : 0x7FFFFFFF), &written, nullptr) ||
+        written == 0)
       break;
-    }
-    bytes.remove_prefix(written);
+    total += written;
   }
-  if (locked) unlock_writers(handle);
-  return complete;
+  return total;
 }
 
 void close(File file) {

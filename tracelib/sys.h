@@ -104,11 +104,23 @@ std::uint64_t thread_id();
 void lock();
 void unlock();
 
+// A monotonic clock in milliseconds, and a short pause between attempts to take a lock:
+// the first attempts only yield, later ones sleep about a millisecond.
+std::uint64_t ticks_ms();
+void pause(int attempt);
+
+// The lock that every writer of a file, in any process, holds for each row.
+// kNone: the file system keeps no such locks, so there is nothing to wait for.
+enum class Lock { kTaken, kBusy, kNone };
+// One attempt; never waits.
+Lock try_lock_writers(File file);
+void unlock_writers(File file);
+
 // Paths arrive as the caller's Windows-style UTF-16 path, NUL-terminated.
 
-// Opens an existing file for appending; never creates one.
+// Opens an existing file for appending and reading; never creates one.
 File open_existing(const char16_t* path);
-// Creates a file for appending; fails if the name is taken.
+// Creates a file for appending and reading; fails if the name is taken.
 File create_new(const char16_t* path);
 
 enum class Publish { kDone, kTargetExists, kFailed };
@@ -123,11 +135,16 @@ void roll_over(const char16_t* path, std::uint64_t limit);
 void make_dir(const char16_t* path);
 void remove(const char16_t* path);
 
-// The file's size in bytes; 0 when it cannot be told.
-std::uint64_t size(File file);
+// The file's size in bytes; false when it cannot be told.
+bool size(File file, std::uint64_t& bytes);
+// Reads exactly count bytes from offset; false when that many could not be read.
+bool read_at(File file, std::uint64_t offset, char* out, std::size_t count);
+// Cuts the file back to bytes long.
+bool cut(File file, std::uint64_t bytes);
 
-// Writes all bytes at the end of the file in one write (more only beyond 2 GiB).
-bool append(File file, std::string_view bytes);
+// Writes the bytes at the end of the file in one write (more only beyond 2 GiB) and
+// returns how many were written: fewer when the disk or a quota is full.
+std::size_t append(File file, std::string_view bytes);
 void close(File file);
 
 }  // namespace sys

@@ -13,6 +13,13 @@
 // without interleaving or losing rows. Nothing is buffered between calls;
 // the file is closed when the library is unloaded.
 //
+// Logging never holds up the caller for long and never leaves part of a row:
+// waiting for other writers costs a process at most 200 ms in all (a lock held
+// longer, say by a viewer, makes the rest of the process's rows be dropped at
+// once); a write cut short by a full disk is cut off again (or, failing that,
+// the next writer cuts the file back to its last CRLF first); and a log whose
+// roll-over is blocked stops taking rows at twice the roll-over size.
+//
 // The calls never fail loudly: before LogInitialize, after a failed open, or
 // with null pointers they do nothing or write what they can. The results are
 // for diagnostics only: 1 when the call did its work, 0 when it did not.
@@ -45,7 +52,8 @@ extern "C" {
 //
 // maxSizeMiB is the roll-over size: if the existing file already holds at least
 // maxSizeMiB MiB, it is renamed to logFilePath + ".1" (replacing an older ".1")
-// and a fresh file is started. Values <= 0 mean "never roll".
+// and a fresh file is started; if that rename fails, rows go on to the old file
+// until it holds twice maxSizeMiB. Values <= 0 mean "never roll".
 //
 // loggerName is accepted for symmetry with the other calls and not written.
 // Calling LogInitialize again re-targets the log; if the new file cannot be
