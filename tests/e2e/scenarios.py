@@ -74,14 +74,16 @@ def registry(row):
         lines += ['[%s\\%s]' % (ROOTS[key[:4]], key[5:]), '"%s"=hex(%x):%s' % (name, type_, ','.join('%02x' % b for b in raw))]
     with open(drive + '/row.reg', 'wb') as f:
         f.write(codecs.BOM_UTF16_LE + '\r\n'.join(lines + ['']).encode('utf-16-le'))
-    subprocess.run(['wine', 'regedit', '/S', 'C:\\row.reg'], check=True, capture_output=True)
+    # Not captured: a Wine service that the call starts would keep a pipe open for good.
+    subprocess.run(['wine', 'regedit', '/S', 'C:\\row.reg'], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def flag():
     """The flag as (type, bytes), read back through an export of the product key."""
     out = drive + '/flag.reg'
     os.path.exists(out) and os.remove(out)
-    subprocess.run(['wine', 'regedit', '/E', 'C:\\flag.reg', r'HKEY_CURRENT_USER\SOFTWARE\Orvane\DERVO'], capture_output=True)
+    subprocess.run(['wine', 'regedit', '/E', 'C:\\flag.reg', r'HKEY_CURRENT_USER\SOFTWARE\Orvane\DERVO'],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     exported = open(out, 'rb').read().decode('utf-16') if os.path.exists(out) else ''
     m = re.search(r'^"DisableOutlookConnector"=(.*(?:\\\r?\n.*)*)', exported, re.M)
     if not m:
