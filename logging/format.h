@@ -23,10 +23,10 @@ struct FormatArg {
   std::u16string_view text;
 };
 
-// Expands format with args: flags "-+ #0", width, precision ("*" too) and the conversions
-// d i u x X o c s %. Numbers are taken as 32-bit, as the Windows runtime takes an int.
-// A missing argument expands to nothing; an unknown conversion is copied as written.
-// The length is measured first, then the result is written into exactly that room.
+// Expands format with args by the printf rules for what the program's formats use: %s (a
+// wide text), %d, %x and %#x (numbers taken as 32-bit, as the Windows runtime takes an
+// int) and %%. A missing argument expands to nothing; any other directive is copied as
+// written. The length is measured first, then the result is written into exactly that room.
 [[nodiscard]] std::u16string Format(std::u16string_view format, std::initializer_list<FormatArg> args);
 
 }  // namespace logging

@@ -150,7 +150,12 @@ bool CreateDirectory(const char16_t* path) noexcept { return ::CreateDirectoryW(
 
 void OutputDebugString(const char16_t* text) noexcept { ::OutputDebugStringW(W(text)); }
 
-Handle LoadLibrary(const char16_t* path) noexcept { return ::LoadLibraryW(W(path)); }
+Handle LoadLibrary(const char16_t* path) noexcept {
+  // A bare name comes from the system folder only, on every Windows version.
+  for (const char16_t* c = path; *c; ++c)
+    if (*c == u'\\' || *c == u'/' || *c == u':') return ::LoadLibraryW(W(path));
+  return win32::LoadSystemLibrary(W(path));
+}
 
 void* GetProcAddress(Handle module, const char* name) noexcept {
   return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(module), name));
@@ -158,7 +163,13 @@ void* GetProcAddress(Handle module, const char* name) noexcept {
 
 bool FreeLibrary(Handle module) noexcept { return ::FreeLibrary(static_cast<HMODULE>(module)) != FALSE; }
 
-void RestrictDllSearchToSystem() noexcept { ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32); }
+void RestrictDllSearchToSystem() noexcept {
+  // Looked up, not imported, so that the program starts on a Windows 7 without the loader
+  // update that brought it; there the bare names above still come from the system folder.
+  using SetDirectories = BOOL(WINAPI*)(DWORD);
+  const auto set = win32::Lookup<SetDirectories>(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+  if (set) set(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
 
 HResult CoInitialize() noexcept { return ::CoInitialize(nullptr); }
 

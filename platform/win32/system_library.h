@@ -8,8 +8,17 @@
 namespace platform::win32 {
 
 // The DLL of that name in the system folder, never one found anywhere else; null if absent.
+// Loaded by its full path, which every Windows version takes: the loader's flag for the
+// system folder alone needs Windows 8 or an update of Windows 7.
 inline HMODULE LoadSystemLibrary(const wchar_t* name) noexcept {
-  return ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  wchar_t path[MAX_PATH];
+  const UINT folder = ::GetSystemDirectoryW(path, MAX_PATH);
+  const size_t length = ::lstrlenW(name);
+  if (folder == 0 || folder + 1 + length >= MAX_PATH) return nullptr;
+  path[folder] = L'\\';
+  ::lstrcpyW(path + folder + 1, name);
+  // The DLL's own dependencies are looked for beside it first, not in the program's folder.
+  return ::LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 // The function `name` of module as the type Fn; null when the module or function is missing.
