@@ -47,14 +47,12 @@ void Expand(Sink& sink, std::u16string_view format, std::initializer_list<Format
       sink.Put(format[i]);
       continue;
     }
-    const std::size_t start = i++;
+    ++i;
     const bool alternate = i < format.size() && format[i] == u'#';
     if (alternate) ++i;
-    const char16_t conversion = i < format.size() ? format[i] : u'\0';
-    if (conversion == u'%' && !alternate) {
-      sink.Put(u'%');
-    } else if (conversion != u's' && conversion != u'd' && conversion != u'x') {
-      sink.Put(format.substr(start, i - start + (i < format.size() ? 1 : 0)));
+    const char16_t conversion = i < format.size() ? format[i] : u'%';
+    if (conversion != u's' && conversion != u'd' && conversion != u'x') {
+      sink.Put(conversion);  // "%%" is a percent sign; any other character stands for itself
     } else if (next != args.end()) {
       const FormatArg& arg = *next++;
       if (arg.isText) sink.Put(arg.text);

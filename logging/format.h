@@ -25,8 +25,8 @@ struct FormatArg {
 
 // Expands format with args by the printf rules for what the program's formats use: %s (a
 // wide text), %d, %x and %#x (numbers taken as 32-bit, as the Windows runtime takes an
-// int) and %%. A missing argument expands to nothing; any other directive is copied as
-// written. The length is measured first, then the result is written into exactly that room.
+// int) and %%. A missing argument expands to nothing; "%" before any other character gives
+// that character, and a "%" that ends the format stays as it is. The length is measured first, then the result is written into exactly that room.
 [[nodiscard]] std::u16string Format(std::u16string_view format, std::initializer_list<FormatArg> args);
 
 }  // namespace logging

@@ -25,8 +25,7 @@ std::u16string ReadStringValue(platform::Hive root, const char16_t* keyPath, con
   std::uint32_t bytes = kValueBufferBytes;
   if (platform::RegQueryValueW(key.get(), name.c_str(), &type, buffer, &bytes) != platform::kErrorSuccess) return result;
   if (type != platform::kRegSz && type != platform::kRegExpandSz) return result;
-  if (bytes == 0 || bytes > kValueBufferBytes) return result;
-  if (bytes % 2 != 0) return result;
+  if (bytes == 0 || bytes % 2 != 0) return result;
   const std::size_t units = bytes / 2;
   if (buffer[units - 1] != u'\0') return result;
   result.assign(buffer, std::char_traits<char16_t>::length(buffer));

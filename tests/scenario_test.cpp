@@ -1,10 +1,41 @@
-// Every row of the whole-run table on the simulated Windows: the run as the row says, and the
-// same run with each platform call failing in turn, once and from then on.
+// Every row of the whole-run table on the simulated Windows: the run as the row says, the same
+// run with each platform call failing in turn, once and from then on, and the marked rows with
+// each allocation failing in turn.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <fstream>
+#include <new>
 #include <regex>
 
+#include "app/app.h"
 #include "tests/support/runs.h"
+
+#ifndef PLAINRUN_SANITIZE
+namespace {
+long gFailAt = 0;  // the allocation to fail, counting from 1; 0: none
+long gAllocations = 0;
+bool gCounting = false;
+
+// malloc-backed, so that the deletes below may free what the program's news returned.
+void* Allocate(std::size_t size) {
+  if (gCounting && ++gAllocations == gFailAt) return nullptr;
+  return std::malloc(size ? size : 1);
+}
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (void* p = Allocate(size)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#endif
 
 namespace test {
 namespace {
@@ -43,7 +74,8 @@ bool Known(const std::string& line) {
       "I OutlookInformation::GetOutlookLanguageID (MAPIDir : .*|Failed to obtain the MAPIDir with default MSIComponentId)|"
       "I ModuleStrings::Initialize Loading file .*|"
       "W ModuleStrings::Initialize Unable to find modulestrings file for language .*, using default EN-US file\\.|"
-      "E ModuleStrings::Initialize Error loading xml file: 0x[0-9a-f]+\\(try [123]\\)");
+      "E ModuleStrings::Initialize Error loading xml file: 0x[0-9a-f]+\\(try [123]\\)|"
+      "W ModuleStrings::GetString Error getting property IDS_(Title|EnableOC|DisableOC)\\.");
   return std::regex_match(line, known);
 }
 
@@ -81,6 +113,56 @@ TEST_P(FaultSweep, EveryFailingCallEndsInADefault) {
   std::printf("%llu calls, each failed once and from then on\n", static_cast<unsigned long long>(calls));
 }
 
+#ifndef PLAINRUN_SANITIZE
+// The program's run, counting its allocations; the count is left in C:\allocations.txt.
+int CountedRun() {
+  std::atexit([] {
+    gCounting = false;
+    std::ofstream("C:/allocations.txt") << gAllocations;
+  });
+  gCounting = true;
+  return wWinMain(nullptr, nullptr, nullptr, 0);
+}
+
+class OutOfMemory : public ::testing::TestWithParam<Row> {};
+
+// The promise: the warning and an empty text where a looked-up text is copied, otherwise the
+// end of an uncaught exception (SIGABRT), never another crash; the flag as before or after.
+TEST_P(OutOfMemory, EveryAllocationFailingEndsAsPromised) {
+  long allocations = 0;
+  std::string before;
+  {
+    sim::Machine machine;
+    Prepare(GetParam());
+    before = Observe(GetParam()).flag;
+    ASSERT_EQ(RunProgram(CountedRun).exitCode, 0);
+    std::ifstream(sim::HostPath(u"C:\\allocations.txt")) >> allocations;
+  }
+  const Outcome expected = Expected(GetParam());
+  int warnings = 0;
+  for (long k = 1; k <= allocations; ++k) {
+    sim::Machine machine;
+    Prepare(GetParam());
+    gFailAt = k;
+    const sim::RunResult run = RunProgram(CountedRun);
+    gFailAt = 0;
+    Outcome got;
+    EXPECT_NO_THROW(got = Observe(GetParam())) << "allocation " << k;
+    EXPECT_TRUE((run.exited && run.exitCode == 0) || (!run.exited && run.exitCode == -SIGABRT)) << k;
+    EXPECT_TRUE(got.flag == before || got.flag == expected.flag) << "allocation " << k << ": flag " << got.flag;
+    for (const std::string& line : got.log) {
+      EXPECT_TRUE(Known(line)) << line;
+      warnings += line.rfind("W ModuleStrings::GetString", 0) == 0 && got.boxes.size() == 1;
+    }
+  }
+  // A shown text long enough to allocate when copied meets the failure at its copy.
+  if (expected.logFile && !expected.boxes.empty() && expected.boxes[0].size() > 40) {
+    EXPECT_GT(warnings, 0);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, OutOfMemory, ::testing::ValuesIn(MarkedRows()), Name);
+#endif
 INSTANTIATE_TEST_SUITE_P(Table, Run, ::testing::ValuesIn(Table()), Name);
 #ifdef PLAINRUN_SANITIZE
 // Under the sanitizers a run costs ten times as much: the marked rows stand for the rest.
