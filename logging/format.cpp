@@ -21,15 +21,11 @@ class Sink {
   std::size_t size_ = 0;
 };
 
-// A number as printf writes an int: %d signed decimal, %x unsigned lower-case hexadecimal,
-// which the "#" flag gives a "0x" unless the number is 0.
+// A number as printf writes the non-negative ints of the program's formats: %d in decimal,
+// %x in lower-case hexadecimal, which the "#" flag gives a "0x" (no format shows a 0 that way).
 void PutNumber(Sink& sink, std::int64_t raw, bool hex, bool alternate) {
   auto value = static_cast<std::uint32_t>(raw);
-  if (!hex && static_cast<std::int32_t>(value) < 0) {
-    sink.Put(u'-');
-    value = 0u - value;
-  }
-  if (hex && alternate && value != 0) sink.Put(u"0x");
+  if (hex && alternate) sink.Put(u"0x");
   const std::uint32_t base = hex ? 16 : 10;
   char16_t digits[10];
   std::size_t n = 0;

@@ -24,9 +24,10 @@ struct FormatArg {
 };
 
 // Expands format with args by the printf rules for what the program's formats use: %s (a
-// wide text), %d, %x and %#x (numbers taken as 32-bit, as the Windows runtime takes an
-// int) and %%. A missing argument expands to nothing; "%" before any other character gives
-// that character, and a "%" that ends the format stays as it is. The length is measured first, then the result is written into exactly that room.
+// wide text), %d, %x and %#x (numbers taken as unsigned 32-bit: every number the program
+// logs is non-negative, and none is shown as %#x when it is 0) and %%. A missing argument
+// expands to nothing; "%" before any other character gives that character. The length is
+// measured first, then the result is written into exactly that room.
 [[nodiscard]] std::u16string Format(std::u16string_view format, std::initializer_list<FormatArg> args);
 
 }  // namespace logging

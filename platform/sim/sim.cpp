@@ -817,7 +817,10 @@ int Wcsicmp(const char16_t* a, const char16_t* b) noexcept {
 }
 
 void Wcslwr(char16_t* text, std::size_t units) noexcept {
-  for (std::size_t i = 0; i < units && text[i]; ++i)
+  // A text without its NUL within the given size is an invalid parameter, whose default
+  // handler ends the process.
+  if (std::find(text, text + units, u'\0') == text + units) std::abort();
+  for (std::size_t i = 0; text[i]; ++i)
     if (text[i] >= u'A' && text[i] <= u'Z') text[i] = static_cast<char16_t>(text[i] + 32);
 }
 
