@@ -49,7 +49,8 @@ plainrun_wine_test(e2e_msi bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/msi_test.sh
   ${CMAKE_SOURCE_DIR}/data)
 
 # Two clean builds in differently named folders give byte-identical programs.
-add_test(NAME reproducible_build COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/reproducible_test.sh ${CMAKE_SOURCE_DIR})
+add_test(NAME reproducible_build COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/reproducible_test.sh ${CMAKE_SOURCE_DIR}
+  ${CMAKE_CURRENT_BINARY_DIR}/reproducible)
 set_tests_properties(reproducible_build PROPERTIES TIMEOUT 600)
 
 # ---- Robustness under Wine: concurrent runs and planted DLLs ----
