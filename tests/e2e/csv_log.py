@@ -43,21 +43,21 @@ def runs(rows, problems, exe, start_flag):
     print('%d rows; switched: %d disabling, %d enabling runs' % (len(rows), n('/plainrun', [True]), n('', [True])), file=sys.stderr)
     # From 0 no disabling run can see 1 before one of them has set it; likewise from 1.
     problems += ['no run switched the flag away from %s' % start_flag] * (n('/plainrun' if start_flag == '0' else '', [True]) < 1)
+    print('\n'.join(p[:400] for p in problems[:10]), end='')
 
 
 # Wine writes a link's strings in UTF-16.
 def lnk(path):
     data = open(path, 'rb').read()
-    flags, pos, strings = struct.unpack_from('<I', data, 20)[0], 76, []
+    flags, pos = struct.unpack_from('<I', data, 20)[0], 76
     pos += 2 + struct.unpack_from('<H', data, pos)[0] if flags & 1 else 0  # item ID list
     size, _, _, _, base, _, suffix = struct.unpack_from('<7I', data, pos) if flags & 2 else (0,) * 7  # link info
     target = ''.join(data[pos + o:data.index(b'\0', pos + o)].decode('cp1252') for o in (base, suffix) if o)
     pos += size
     for bit in (4, 8, 16, 32):  # name, relative path, working folder, arguments
         size = 2 * struct.unpack_from('<H', data, pos)[0] if flags & bit else -2
-        strings.append(data[pos + 2:pos + 2 + size].decode('utf-16-le'))
-        pos += 2 + size
-    return target + '|' + strings[3]
+        text, pos = data[pos + 2:pos + 2 + size].decode('utf-16-le'), pos + 2 + size
+    return target + '|' + text
 
 
 if sys.argv[1] == 'lnk':
@@ -69,4 +69,3 @@ elif sys.argv[1] == 'messages':
     print(''.join('%s %s\n' % (row[1][0], row[5]) for row in rows), end='')
 else:
     runs(rows, problems, *sys.argv[3:5])
-    print('\n'.join(p[:400] for p in problems[:10]), end='')

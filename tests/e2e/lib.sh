@@ -3,18 +3,14 @@
 set -u
 : "${WINEPREFIX:?}" "${DISPLAY:?}"
 export WINEDEBUG=${WINEDEBUG:--all}
-passed=0 failed=0 outlook_pid=
-install_dir="$WINEPREFIX/drive_c/Program Files/Orvane"
-install_win='C:\Program Files\Orvane\'
-exe_win="${install_win}plainrunctl.exe"
+install_dir="$WINEPREFIX/drive_c/Program Files/Orvane" install_win='C:\Program Files\Orvane\'
+exe_win="${install_win}plainrunctl.exe" passed=0 failed=0
 e2e_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd) work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # check NAME ACTUAL EXPECTED
-check() {
-  [ "$2" == "$3" ] && passed=$((passed + 1)) && return
-  failed=$((failed + 1)) && printf 'FAIL %s\n  expected: %q\n  actual:   %q\n' "$1" "$3" "$2"
-}
+check() { [ "$2" == "$3" ] && passed=$((passed + 1)) ||
+  { failed=$((failed + 1)) && printf 'FAIL %s\n  expected: %q\n  actual:   %q\n' "$1" "$3" "$2"; }; }
 finish() { echo "$passed passed, $failed failed" && [ "$failed" -eq 0 ]; }
 
 user_dir() { ls -d "$WINEPREFIX"/drive_c/users/* | grep -v -i /public | head -n 1; }
@@ -23,7 +19,6 @@ log_file() { echo "$(user_dir)/AppData/Local/Orvane/Keelstore/DebugLogs/logplain
 csv_log() { python3 "$e2e_dir/csv_log.py" "$@"; }
 
 reg_set() { wine reg add "$1" /v "$2" /t "$3" /d "$4" /f >/dev/null 2>&1; }
-reg_delete() { wine reg delete "$1" /v "$2" /f >/dev/null 2>&1; }
 # reg_value KEY NAME: "TYPE|DATA" of a value, or "absent".
 reg_value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -F'    ' -v n="$2" '$2 == n {v = $3 "|" $4}
   END {print (v == "" ? "absent" : v)}'; }
@@ -43,8 +38,7 @@ install_build() {
 # program runs: it says "failed to map the shared user data" and ends with 1, in about one
 # start of 3,000. Such a start is made again, at most twice, and noted in OUT.
 wine_program() {
-  local out=$1 seconds=$2 rc attempt
-  shift 2 && : >"$out"
+  local out=$1 seconds=$2 rc attempt && shift 2 && : >"$out"
   for attempt in 1 2 3; do
     WINEDEBUG="$WINEDEBUG,err+virtual" timeout "$seconds" wine "$exe_win" "$@" >>"$out" 2>&1
     rc=$? && [ "$rc" == 1 ] && grep -q 'failed to map the shared user data' "$out" || return "$rc"
@@ -72,12 +66,12 @@ answer_box() {
 
 # ensure_outlook: the stand-in OUTLOOK.EXE (the file $outlook) runs, started again when it
 # has ended (it does after two minutes); waits up to 30 s for its "running" file, so that a
-# process snapshot taken next finds it. Call it outside $(...), to keep its $outlook_pid.
+# process snapshot taken next finds it. Its process id goes to the file standin.pid.
 ensure_outlook() {
   local dir=$WINEPREFIX/drive_c/standin
   [ -e "$dir/running" ] && return
   mkdir -p "$dir" && cp "$outlook" "$dir/OUTLOOK.EXE"
   wine 'C:\standin\OUTLOOK.EXE' >/dev/null 2>&1 &
-  outlook_pid=$!
+  echo $! >"$WINEPREFIX/standin.pid"
   for _ in $(seq 300); do [ -e "$dir/running" ] && return; sleep 0.1; done
 }

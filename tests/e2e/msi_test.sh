@@ -33,33 +33,29 @@ company_before=$(company) user_before=$(user_data)
 check "install $older" "$(msiexec_qn /i "$older_msi") $(registered)" "0 REG_SZ|$older absent"
 # A changed file stands for the older package's content: the upgrade must replace it.
 echo stale >>"$dir/Data/modulestrings.xml"
-check "upgrade to $version" "$(msiexec_qn /i "$msi") $(registered)" "0 absent REG_SZ|$version"
-check "user's settings and log untouched by installing" "$(user_data)" "$user_before"
+check "upgrade to $version; the user's settings and log untouched" "$(msiexec_qn /i "$msi") $(registered) $(user_data)" \
+  "0 absent REG_SZ|$version $user_before"
 
 # The files: exactly the package's, which are the program, the library and our string files.
 msiextract -C "$work" "$msi" >/dev/null
 check "installed files equal the package's" "$(diff -r "$work/Orvane/DERVO" "$dir" 2>&1)" ""
 check "installed files" "$(ls "$dir" | xargs) $(diff -r -x '*.md' "$data" "$dir/Data" 2>&1)" "Data plainrunctl.exe tracelib.dll "
 # The program finds its folder through "Path", in the 64-bit registry view only.
-check "Path value, 64-bit only" "$(reg_value "$key" Path) $(reg_value 'HKLM\SOFTWARE\Wow6432Node\Orvane\DERVO' Path)" \
-  "REG_SZ|$win absent"
+check "Path, 64-bit only" "$(reg_value "$key" Path) $(reg_value "${key/SOFTWARE/SOFTWARE\\Wow6432Node}" Path)" "REG_SZ|$win absent"
 
 # The shortcuts: where they point, and what their command does to the flag. The command is
 # run as read from the link: "wine start" on a link does not reliably wait for the program.
 menu=$(shortcut_dirs)
-check "one Start-menu folder with the shortcuts" "$(cd "${menu:-none}" && ls | xargs -d '\n')" \
-  "Disable Outlook Connector.lnk Enable Outlook Connector.lnk"
+check "one Start-menu folder, the shortcuts" "$(cd "${menu:-none}" && ls | xargs -d '\n')" "Disable Outlook Connector.lnk Enable Outlook Connector.lnk"
 rm -f "$(log_file)"
-while IFS='|' read -r name args before after; do
+for row in 'Disable Outlook Connector|/plainrun|0|1' 'Enable Outlook Connector||1|0'; do
+  IFS='|' read -r name args before after <<<"$row"
   command=$(csv_log lnk "$menu/$name.lnk" 2>&1)
   set_flag "$before"
   # shellcheck disable=SC2086 # the link's arguments split as a command line would
   rc=$(timeout 60 wine "${command%%|*}" ${command#*|} >/dev/null 2>&1; echo $?)
   check "$name: command, exit code, flag $before -> $after" "$command $rc $(flag)" "${win}plainrunctl.exe|$args 0 $after"
-done <<'TABLE'
-Disable Outlook Connector|/plainrun|0|1
-Enable Outlook Connector||1|0
-TABLE
+done
 # Both runs logged through the installed tracelib.dll.
 messages=$(csv_log messages "$(log_file)")
 check "program and switches in the log" "$(grep 'Argument: C:' <<<"$messages" | sort -u) $(grep -c 'disable flag to' <<<"$messages")" \
@@ -71,10 +67,9 @@ check "downgrade refused" "$(msiexec_qn /i "$older_msi") $(registered) $(reg_val
 # Uninstall: the package's files, shortcuts and "Path" go; the user's flag and log stay.
 mkdir -p "$scratch" && cp "$dir/plainrunctl.exe" "$scratch/"
 user_before=$(user_data) log_sum=$(md5sum "$(log_file)")
-check "uninstall" "$(msiexec_qn /x "$msi") $(registered)" "0 absent absent"
+check "uninstall; the user's settings and log kept" "$(msiexec_qn /x "$msi") $(registered) $(user_data)" "0 absent absent $user_before"
 check "folder, Path and shortcuts removed" "$(ls -d "$dir" 2>/dev/null) $(reg_value "$key" Path) $(shortcut_dirs)" " absent "
 check "other products' files kept, an empty company folder removed" "$(company)" "${company_before:-gone}"
-check "user's settings and log kept" "$(user_data)" "$user_before"
 # Without "Path" a copy of the program still switches, exits 0 and loads no library.
 check "copy after uninstall: exit code, flag, nothing logged" \
   "$(timeout 60 wine 'C:\msi-test\plainrunctl.exe' /plainrun >/dev/null 2>&1; echo $?) $(flag) $(md5sum "$(log_file)")" "0 1 $log_sum"

@@ -9,14 +9,12 @@ rm -rf "$2" "$2".xvfb.*
 [ "$1" == cleanup ] && echo "prefix removed" && exit
 # The display comes first: a prefix booted without one never shows a message box.
 mkdir -p "$2"
-setsid nohup Xvfb "$3" -screen 0 1024x768x24 -nolisten tcp </dev/null >"$2.xvfb.log" 2>&1 &
-echo $! >"$2.xvfb.pid"
+setsid nohup Xvfb "$3" -screen 0 1024x768x24 -nolisten tcp </dev/null >"$2.xvfb.log" 2>&1 & echo $! >"$2.xvfb.pid"
 for _ in $(seq 50); do xdpyinfo -display "$3" >/dev/null 2>&1 && break; sleep 0.1; done
 wineboot -i >/dev/null 2>&1 || exit
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || exit
 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || exit
 # Kept alive for the whole run, so that each test starts no server of its own; the boot's
 # own server has to end first, or the persistent one refuses to start.
-wineserver -w
-setsid wineserver -p </dev/null >/dev/null 2>&1
+wineserver -w && setsid wineserver -p </dev/null >/dev/null 2>&1
 echo "prefix ready: $2 on $3"

@@ -10,8 +10,8 @@ int wmain(int argc, wchar_t** argv) {
   const HANDLE file = CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, 0, nullptr);
   OVERLAPPED whole{};
-  if (!LockFileEx(file, lstrcmpW(argv[2], L"exclusive") == 0 ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, MAXDWORD, MAXDWORD, &whole))
-    return 1;
+  const DWORD mode = lstrcmpW(argv[2], L"exclusive") == 0 ? LOCKFILE_EXCLUSIVE_LOCK : 0;
+  if (!LockFileEx(file, mode, 0, MAXDWORD, MAXDWORD, &whole)) return 1;
   std::puts("locked");
   std::fflush(stdout);
   while (GetFileAttributesW(argv[3]) == INVALID_FILE_ATTRIBUTES) Sleep(20);

@@ -5,14 +5,12 @@
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
   if (reason != DLL_PROCESS_ATTACH) return TRUE;
-  char line[MAX_PATH + 3];
-  DWORD length = GetModuleFileNameA(self, line, MAX_PATH);
-  if (length == 0) line[length++] = '?';
+  char line[MAX_PATH + 3] = "?";
+  DWORD written = 0, length = max(GetModuleFileNameA(self, line, MAX_PATH), DWORD{1});
   lstrcpyA(line + length, "\r\n");
   // Only kernel32 calls here: this runs under the loader lock.
   const HANDLE file = CreateFileW(L"C:\\planted-loads.txt", FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  DWORD written = 0;
   WriteFile(file, line, length + 2, &written, nullptr);
   CloseHandle(file);
   return TRUE;
