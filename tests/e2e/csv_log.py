@@ -57,7 +57,7 @@ def lnk(path):
     for bit in (4, 8, 16, 32):  # name, relative path, working folder, arguments
         size = 2 * struct.unpack_from('<H', data, pos)[0] if flags & bit else -2
         text, pos = data[pos + 2:pos + 2 + size].decode('utf-16-le'), pos + 2 + size
-    return target + '|' + text
+    return target + '|' + text.rstrip('\0')
 
 
 if sys.argv[1] == 'lnk':
