@@ -1,26 +1,71 @@
-"""The strict reading of the program's CSV log that the Wine tests share."""
-import csv
-import io
+# What the program leaves behind, read strictly for the Wine tests:
+#   state LOG: the number of whole rows, then "whole" or the first problems that break the log
+#   messages LOG: "LEVEL-LETTER MESSAGE" of each row
+#   runs LOG EXE START_FLAG: "runs N disabling N enabling N" for a log of concurrent runs, then
+#     each problem (rows that no run could have written), and a summary on standard error
+#   lnk FILE: "target|arguments" of a shell link
+import csv, io, re, struct, sys
 
 HEADER = ['Time (UTC)', 'Level', 'Process', 'Thread', 'Logger', 'Message']
 
 
+# The rows of six fields after the header, and what breaks a whole log: a last row without
+# CRLF, a missing or repeated header, a row of another width.
 def read(path):
-    """The file's rows after the header, each with its row number, that have the six fields
-    of a row, and a list of what breaks a whole log: a last row without CRLF, a missing or
-    repeated header, a row of another width."""
-    with open(path, newline='', encoding='utf-8') as f:
-        text = f.read()
+    text = open(path, newline='', encoding='utf-8').read()
     lines = list(csv.reader(io.StringIO(text, newline='')))
-    problems = []
-    if not text.endswith('\r\n'):
-        problems.append('last row not ended with CRLF')
-    if lines[:1] != [HEADER]:
-        problems.append('no header at the top: %r' % (lines[:1],))
-    rows = []
-    for n, row in enumerate(lines[1:], start=2):
-        if len(row) != 6 or row == HEADER:
-            problems.append('row %d: %r' % (n, row[:8]))
-        else:
-            rows.append((n, row))
-    return rows, problems
+    rows = [row for row in lines[1:] if len(row) == 6 and row != HEADER]
+    problems = ['last row not ended with CRLF'] * (not text.endswith('\r\n')) + ['no header at the top'] * (lines[:1] != [HEADER])
+    return rows, problems + ['row %r' % row[:8] for row in lines[1:] if len(row) != 6 or row == HEADER]
+
+
+# Cuts each thread's messages into runs, each one of the four sequences a run can write (by
+# its argument, and whether it switched the flag), and counts them by kind.
+def runs(rows, problems, exe, start_flag):
+    shapes, threads, kinds = {}, {}, []
+    for cmd, name, state in (('/plainrun', 'Disable', 'enable'), ('', 'Enable', 'disable')):
+        parse = ['>>', 'Command line arguments: ', 'Argument: ' + exe] + ['Argument: ' + cmd] * bool(cmd) + ['<< result: %s <<' % cmd]
+        said = ['%sOutlookConnector Outlook Connector is %s, setting the disable flag to %d.' % (name, state, bool(cmd)),
+                'IsOutlookRunning >>', 'IsOutlookRunning << result: 0']
+        for acted in (True, False):
+            run = ['ParseCommandLine ' + m for m in parse] * (1 + bool(cmd)) + [name + 'OutlookConnector >>'] + said * acted
+            shapes[''.join(m + '\n' for m in run + [name + 'OutlookConnector <<'])] = (cmd, acted)
+    for _, level, process, thread, logger, message in rows:
+        problems += ['level %r, logger %r' % (level, logger)] * ((level, logger) != ('INFO', 'plainrunctl'))
+        threads[process, thread] = threads.get((process, thread), '') + message + '\n'
+    # No sequence begins another, so a thread's messages split into runs in one way only.
+    any_run = '|'.join(map(re.escape, shapes))
+    for key, text in threads.items():
+        problems += ['thread %s: rows of no run: %r' % (key, text[:1500])] * (not re.fullmatch('(?:%s)+' % any_run, text))
+        kinds += [shapes[m.group()] for m in re.finditer(any_run, text)]
+    n = lambda cmd, acted=(True, False): sum(kinds.count((cmd, a)) for a in acted)
+    print('runs %d disabling %d enabling %d' % (len(kinds), n('/plainrun'), n('')))
+    print('%d rows; switched: %d disabling, %d enabling runs' % (len(rows), n('/plainrun', [True]), n('', [True])), file=sys.stderr)
+    # From 0 no disabling run can see 1 before one of them has set it; likewise from 1.
+    problems += ['no run switched the flag away from %s' % start_flag] * (n('/plainrun' if start_flag == '0' else '', [True]) < 1)
+    print('\n'.join(p[:400] for p in problems[:10]), end='')
+
+
+# Wine writes a link's strings in UTF-16.
+def lnk(path):
+    data = open(path, 'rb').read()
+    flags, pos = struct.unpack_from('<I', data, 20)[0], 76
+    pos += 2 + struct.unpack_from('<H', data, pos)[0] if flags & 1 else 0  # item ID list
+    size, _, _, _, base, _, suffix = struct.unpack_from('<7I', data, pos) if flags & 2 else (0,) * 7  # link info
+    target = ''.join(data[pos + o:data.index(b'\0', pos + o)].decode('cp1252') for o in (base, suffix) if o)
+    pos += size
+    for bit in (4, 8, 16, 32):  # name, relative path, working folder, arguments
+        size = 2 * struct.unpack_from('<H', data, pos)[0] if flags & bit else -2
+        text, pos = data[pos + 2:pos + 2 + size].decode('utf-16-le'), pos + 2 + size
+    return target + '|' + text.rstrip('\0')
+
+
+if sys.argv[1] == 'lnk':
+    sys.exit(print(lnk(sys.argv[2])))
+rows, problems = read(sys.argv[2])
+if sys.argv[1] == 'state':
+    print(len(rows), problems[:3] or 'whole')
+elif sys.argv[1] == 'messages':
+    print(''.join('%s %s\n' % (row[1][0], row[5]) for row in rows), end='')
+else:
+    runs(rows, problems, *sys.argv[3:5])

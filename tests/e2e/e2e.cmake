@@ -49,7 +49,8 @@ plainrun_wine_test(e2e_msi bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/msi_test.sh
   ${CMAKE_SOURCE_DIR}/data)
 
 # Two clean builds in differently named folders give byte-identical programs.
-add_test(NAME reproducible_build COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/reproducible_test.sh ${CMAKE_SOURCE_DIR})
+add_test(NAME reproducible_build COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/reproducible_test.sh ${CMAKE_SOURCE_DIR}
+  ${CMAKE_CURRENT_BINARY_DIR}/reproducible)
 set_tests_properties(reproducible_build PROPERTIES TIMEOUT 600)
 
 # ---- Robustness under Wine: concurrent runs and planted DLLs ----
@@ -58,7 +59,7 @@ set_tests_properties(reproducible_build PROPERTIES TIMEOUT 600)
 add_library(planted SHARED ${CMAKE_CURRENT_SOURCE_DIR}/stubs/planted.cpp)
 set_target_properties(planted PROPERTIES PREFIX "" OUTPUT_NAME planted)
 target_link_options(planted PRIVATE -static)
-plainrun_wine_test(e2e_concurrency bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/concurrency_test.sh
+plainrun_wine_test(e2e_concurrency bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/log_faults_test.sh concurrent
   $<TARGET_FILE:plainrunctl> $<TARGET_FILE:tracelib> ${CMAKE_SOURCE_DIR}/data)
 plainrun_wine_test(e2e_planting bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/planting_test.sh
   $<TARGET_FILE:plainrunctl> $<TARGET_FILE:tracelib> ${CMAKE_SOURCE_DIR}/data

@@ -1,5 +1,9 @@
 #!/usr/bin/env bash
 # What happens to the log never holds up or breaks a run.
+#   concurrent: rounds of 32 runs at once, half of them disabling and half enabling. Every run
+#     ends with 0, the shared log (started afresh each round, so its creation is raced too)
+#     keeps every row of every run whole and in order, and the flag is left a DWORD of 0 or 1.
+#     Without serialised writes torn rows showed up in 5 of 12 rounds, so several rounds run.
 #   lock: another process holds a byte-range lock over the whole log (shared, then exclusive),
 #     as a log viewer may. /plainrun still sets the flag and ends within the time of an
 #     unhindered run plus the 200 ms the library may wait in all; the log keeps whole rows
@@ -7,81 +11,65 @@
 #   full: the log folder is a full 64 KiB file system. Every run ends with 0 and leaves only
 #     whole rows, and once there is room again the next run's rows are whole too. Exits 77
 #     (skipped) where the test may not mount a file system.
-# Arguments: lock|full plainrunctl.exe tracelib.dll data-dir [log_lock_holder.exe]
+# Arguments: concurrent|lock|full plainrunctl.exe tracelib.dll data-dir [log_lock_holder.exe]
 mode=$1 exe=$2 dll=$3 data=$4 holder=${5:-}
 source "$(dirname "$0")/lib.sh"
 install_build "$exe" "$dll" "$data"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-log=$(log_file)
-folder=$(dirname "$log")
-rm -rf "$folder"
+log=$(log_file) && folder=$(dirname "$log") && rm -rf "$folder"
 
-# "ROWS whole" for a log of whole rows only, else ROWS and the first problems found.
-log_state() {
-  PYTHONPATH=$e2e_dir python3 -c 'import csv_log, sys
-rows, problems = csv_log.read(sys.argv[1])
-print(len(rows), problems[:3] or "whole")' "$log"
-}
-# run_ms ARGS...: runs the program with the flag at 0 and prints how long it took in ms. Not
-# through wine_program, whose wait for Wine's desktop process to let go of its output adds
-# about a second; a start that Wine failed to set up (exit code 1) is made again.
-run_ms() {
-  local start
-  set_flag 0
-  for _ in 1 2 3; do
-    start=$(date +%s%N)
-    timeout 60 wine "$exe_win" "$@" >/dev/null 2>&1
-    [ $? == 1 ] || break
-  done
-  echo $((($(date +%s%N) - start) / 1000000))
-}
+# run [/plainrun]: runs the program (with the flag at 0 for /plainrun, so that it switches);
+# prints its exit code and how long it took in ms.
+run() { local start && { [ $# == 0 ] || set_flag 0; } && start=$(date +%s%N)
+  wine_program "$work/out" 60 "$@"
+  echo "$? $((($(date +%s%N) - start) / 1000000))"; }
+rows() { csv_log state "$log"; }
 
-if [ "$mode" == lock ]; then
-  check "first run" "$(run_ms /plainrun >/dev/null; flag)" 1
-  usual=0
-  for _ in 1 2 3; do
-    t=$(run_ms /plainrun)
-    [ "$t" -gt "$usual" ] && usual=$t
+if [ "$mode" == concurrent ]; then
+  for round in $(seq "${CONCURRENCY_ROUNDS:-6}"); do
+    set_flag $((round % 2)) && rm -rf "$folder" "$work"/* && started=$(date +%s)
+    for i in $(seq 32); do
+      (wine_program "$work/out.$i" 120 $([ $((i % 2)) -eq 0 ] && echo /plainrun); echo $? >"$work/rc.$i") &
+    done
+    wait
+    check "round $round: exit codes of 32 runs (124: hung)" \
+      "$(cat "$work"/rc.* | sort | uniq -c | awk '{print $2 "x" $1}' | tr '\n' ' ')" "0x32 "
+    # What Wine printed for a run that did not end with 0.
+    grep -L -x 0 "$work"/rc.* | sed 's/rc\.\([0-9]*\)$/out.\1/' | xargs -r head -c 2000
+    check "round $round: log of 32 concurrent runs" "$(csv_log runs "$log" "$exe_win" $((round % 2)))" \
+      "runs 32 disabling 16 enabling 16"
+    echo "round $round from flag $((round % 2)): $(($(date +%s) - started)) s," \
+      "$(cat "$work"/out.* | grep -c '^wine_program: start') start(s) made again after Wine failed to set up the process"
+    check "round $round: no temporary log files left, flag a DWORD of 0 or 1" \
+      "$(ls "$folder") $(flag | grep -c -x '[01]')" "logplainrunctl.csv 1"
   done
+elif [ "$mode" == lock ]; then
+  check "first run" "$(run /plainrun | cut -d' ' -f1) $(flag)" "0 1"
   # The slowest of three unhindered runs, the budget, and 300 ms for a busy machine.
-  limit=$((usual + 200 + 300))
+  usual=$(for _ in 1 2 3; do run /plainrun | cut -d' ' -f2; done | sort -n | tail -n 1)
   for kind in shared exclusive; do
-    rm -f "$work/release"
-    wine "$holder" "Z:$log" "$kind" "Z:$work/release" >"$work/holder.out" 2>&1 &
-    holder_pid=$!
+    rm -f "$work/release" && wine "$holder" "Z:$log" "$kind" "Z:$work/release" >"$work/holder.out" 2>&1 &
     for _ in $(seq 300); do grep -q locked "$work/holder.out" && break; sleep 0.1; done
-    check "$kind lock taken" "$(tr -d "\r" <"$work/holder.out")" locked
-    t=$(run_ms /plainrun)
-    echo "$kind lock: /plainrun took $t ms (unhindered: at most $usual ms)"
-    check "$kind lock: /plainrun within $limit ms" "$([ "$t" -le "$limit" ] && echo yes || echo "$t ms")" yes
-    check "$kind lock: flag set" "$(flag)" 1
-    touch "$work/release"
-    wait "$holder_pid"
+    check "$kind lock taken" "$(tr -d '\r' <"$work/holder.out")" locked
+    read -r rc ms < <(run /plainrun)
+    echo "$kind lock: /plainrun took $ms ms (unhindered: at most $usual ms)"
+    check "$kind lock: exit code, within $((usual + 200 + 300)) ms, flag set" "$rc $((ms <= usual + 200 + 300)) $(flag)" "0 1 1"
+    touch "$work/release" && wait
   done
-  before=$(log_state)
-  run_ms /plainrun >/dev/null
-  check "rows again once the lock is gone" "$before $(log_state)" "${before%% *} whole $((${before%% *} + 15)) whole"
-  finish
-  exit
+  before=$(rows)
+  check "rows again once the lock is gone" "$before $(run /plainrun >/dev/null; rows)" "${before%% *} whole $((${before%% *} + 15)) whole"
+else
+  [ "$(id -u)" == 0 ] && mkdir "$work/full" && mount -t tmpfs -o size=64k tmpfs "$work/full" ||
+    { echo "cannot mount a file system here: skipped"; exit 77; }
+  trap 'umount "$work/full"; rm -rf "$work" "$folder"' EXIT
+  mkdir -p "$(dirname "$folder")" && ln -s "$work/full" "$folder"
+  check "run on an empty file system, its log there" "$(run /plainrun | cut -d' ' -f1) $(df --output=size -k "$log" | tail -n 1 | tr -d ' ')" "0 64"
+  dd if=/dev/zero of="$work/full/filler" bs=4k 2>/dev/null
+  for i in 1 2 3 4; do
+    check "full disk, run $i: exit code, log" "$(run $([ $((i % 2)) == 1 ] && echo /plainrun) | cut -d' ' -f1) $(rows | cut -d' ' -f2-)" "0 whole"
+  done
+  before=$(rows)
+  echo "log on the full file system: $(stat -c %s "$log") bytes, $before"
+  rm "$work/full/filler"
+  check "room again: exit code, log" "$(run /plainrun | cut -d' ' -f1) $(rows)" "0 $((${before%% *} + 15)) whole"
 fi
-
-[ "$(id -u)" == 0 ] && mkdir "$work/full" && mount -t tmpfs -o size=64k tmpfs "$work/full" ||
-  { echo "cannot mount a file system here: skipped"; exit 77; }
-trap 'umount "$work/full"; rm -rf "$work" "$folder"' EXIT
-mkdir -p "$(dirname "$folder")"
-ln -s "$work/full" "$folder"
-check "run on an empty file system" "$(run /plainrun)" 0
-check "log on the small file system" "$(df --output=size -k "$log" | tail -n 1 | tr -d ' ')" 64
-dd if=/dev/zero of="$work/full/filler" bs=4k 2>/dev/null
-for i in 1 2 3 4; do
-  check "full disk, run $i" "$(run $([ $((i % 2)) == 1 ] && echo /plainrun))" 0
-  state=$(log_state)
-  check "full disk, run $i: log" "${state#* }" whole
-done
-echo "log on the full file system: $(stat -c %s "$log") bytes, $(log_state)"
-before=$(log_state)
-rm "$work/full/filler"
-check "room again" "$(run /plainrun)" 0
-check "room again: log" "$(log_state)" "$((${before%% *} + 15)) whole"
 finish

@@ -7,8 +7,6 @@
 # Arguments: cmake release-settings.cmake MakeRelease.cmake older.msi data-dir
 cmake=$1 settings=$2 script=$3 older_msi=$(realpath "$4") data=$5
 source "$(dirname "$0")/lib.sh"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 
 # A CA and a leaf with the code-signing extended key usage; the leaf and its key in PKCS#12.
@@ -22,42 +20,26 @@ openssl pkcs12 -export -inkey leaf.key -in leaf.pem -passout 'pass:two words' -o
 # environment changed as `env` would; its messages go to NAME.log, its files unpacked from
 # the package to NAME.x/. Prints the exit code.
 release() {
-  local name=$1 rc=0
-  shift
-  env -u PLAINRUN_SIGN_TIMESTAMP_URL "$@" "$cmake" -D SETTINGS="$settings" -D RELEASE_DIR="$work/$name" \
-    -P "$script" >"$name.log" 2>&1 || rc=$?
-  msiextract -C "$name.x" "$name"/*.msi >/dev/null 2>&1
-  echo "$rc"
-}
+  env -u PLAINRUN_SIGN_TIMESTAMP_URL "${@:2}" "$cmake" -D SETTINGS="$settings" -D RELEASE_DIR="$work/$1" -P "$script" >"$1.log" 2>&1
+  echo $? && msiextract -C "$1.x" "$1"/*.msi >/dev/null 2>&1; }
 verify() { osslsigncode verify -CAfile ca.pem -in "$1" >/dev/null 2>&1 && echo verified || echo refused; }
 signing=(PLAINRUN_SIGN_PFX="$work/sign.pfx" "PLAINRUN_SIGN_PASSWORD=two words" SOURCE_DATE_EPOCH=1700000000)
-check "signed release" "$(release signed "${signing[@]}")" 0
-check "signed again" "$(release again "${signing[@]}")" 0
-check "release without a certificate" "$(release unsigned -u PLAINRUN_SIGN_PFX)" 0
-check "signing time from SOURCE_DATE_EPOCH" "$(osslsigncode verify -in signed/*.msi 2>&1 | grep -c 'Signing time: Nov 14 22:13:20 2023')" 1
-check "one line says it is unsigned" "$(grep -c UNSIGNED unsigned.log) $(wc -l <unsigned.log)" "1 1"
-
-check "release files" "$(cd signed && find . -type f | LC_ALL=C sort)" "./PolicyDefinitions/Orvane.admx
-./PolicyDefinitions/en-US/Orvane.adml
-./SHA256SUMS
-./$(cd signed && ls -- *.msi)"
+check "signed, signed again, without a certificate" \
+  "$(release signed "${signing[@]}") $(release again "${signing[@]}") $(release unsigned -u PLAINRUN_SIGN_PFX)" "0 0 0"
+check "signing time from SOURCE_DATE_EPOCH; one line says a release is unsigned" "$(osslsigncode verify -in signed/*.msi 2>&1 |
+  grep -c 'Signing time: Nov 14 22:13:20 2023') $(grep -c UNSIGNED unsigned.log) $(wc -l <unsigned.log)" "1 1 1"
 msi=$(ls "$work"/signed/*.msi)
-for f in "$msi" signed.x/Orvane/DERVO/plainrunctl.exe signed.x/Orvane/DERVO/tracelib.dll; do
-  check "${f##*/} verifies" "$(verify "$f")" verified
-  cp "$f" flipped
-  python3 -c "import sys; d = bytearray(open(sys.argv[1], 'rb').read()); d[len(d) // 2] ^= 1; open(sys.argv[1], 'wb').write(d)" flipped
-  check "${f##*/} with one byte flipped" "$(verify flipped)" refused
-done
-for f in unsigned/*.msi unsigned.x/Orvane/DERVO/plainrunctl.exe unsigned.x/Orvane/DERVO/tracelib.dll; do
-  check "${f##*/} of the release without a certificate" "$(verify "$f")" refused
-done
-for f in plainrunctl.exe tracelib.dll; do
-  check "$f signed twice at one time is byte-identical" "$(cmp signed.x/Orvane/DERVO/$f again.x/Orvane/DERVO/$f 2>&1)" ""
-done
-
-check "SHA256SUMS lists every other file" "$(cd signed && cut -c67- SHA256SUMS)" \
+check "release files" "$(cd signed && find . -type f | LC_ALL=C sort)" \
+  "$(printf './%s\n' PolicyDefinitions/Orvane.admx PolicyDefinitions/en-US/Orvane.adml SHA256SUMS "${msi##*/}")"
+check "SHA256SUMS holds and lists every other file" "$(cd signed && sha256sum -c --quiet SHA256SUMS 2>&1; cut -c67- SHA256SUMS)" \
   "$(cd signed && find . -type f ! -name SHA256SUMS | cut -c3- | LC_ALL=C sort)"
-check "SHA256SUMS holds" "$(cd signed && sha256sum -c --quiet SHA256SUMS 2>&1)" ""
+for f in "$msi" signed.x/Orvane/DERVO/plainrunctl.exe signed.x/Orvane/DERVO/tracelib.dll; do
+  python3 -c "import sys; d = bytearray(open(sys.argv[1], 'rb').read()); d[len(d) // 2] ^= 1; open('flipped', 'wb').write(d)" "$f"
+  check "${f##*/} verifies, and not with one byte flipped" "$(verify "$f") $(verify flipped)" "verified refused"
+done
+check "release without a certificate refused" \
+  "$(for f in unsigned/*.msi unsigned.x/Orvane/DERVO/{plainrunctl.exe,tracelib.dll}; do verify "$f"; done)" $'refused\nrefused\nrefused'
+check "files signed twice at one time are byte-identical" "$(diff -r signed.x again.x 2>&1)" ""
 check "templates well-formed" "$(python3 -c 'import sys, xml.dom.minidom as m; [m.parse(f) for f in sys.argv[1:]]' \
   signed/PolicyDefinitions/Orvane.admx signed/PolicyDefinitions/en-US/Orvane.adml 2>&1)" ""
 

@@ -1,5 +1,5 @@
-// A log viewer's lock for tests: log_lock_holder FILE shared|exclusive RELEASE-FILE holds
-// a byte-range lock over the whole of FILE from another process, prints "locked" once it
+// A log viewer's lock for tests: log_lock_holder FILE shared|exclusive RELEASE-FILE holds a
+// byte-range lock over the whole of FILE from another process, prints "locked" once it
 // holds it, and lets go when RELEASE-FILE exists.
 #include <windows.h>
 
@@ -11,7 +11,7 @@ int wmain(int argc, wchar_t** argv) {
                                   nullptr, OPEN_EXISTING, 0, nullptr);
   OVERLAPPED whole{};
   const DWORD mode = lstrcmpW(argv[2], L"exclusive") == 0 ? LOCKFILE_EXCLUSIVE_LOCK : 0;
-  if (file == INVALID_HANDLE_VALUE || !LockFileEx(file, mode, 0, MAXDWORD, MAXDWORD, &whole)) return 1;
+  if (!LockFileEx(file, mode, 0, MAXDWORD, MAXDWORD, &whole)) return 1;
   std::puts("locked");
   std::fflush(stdout);
   while (GetFileAttributesW(argv[3]) == INVALID_FILE_ATTRIBUTES) Sleep(20);
