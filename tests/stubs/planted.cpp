@@ -6,7 +6,8 @@
 extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
   if (reason != DLL_PROCESS_ATTACH) return TRUE;
   char line[MAX_PATH + 3] = "?";
-  DWORD written = 0, length = max(GetModuleFileNameA(self, line, MAX_PATH), DWORD{1});
+  DWORD written = 0, length = GetModuleFileNameA(self, line, MAX_PATH);
+  if (length == 0) length = 1;
   lstrcpyA(line + length, "\r\n");
   // Only kernel32 calls here: this runs under the loader lock.
   const HANDLE file = CreateFileW(L"C:\\planted-loads.txt", FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,

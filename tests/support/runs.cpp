@@ -163,43 +163,33 @@ void Prepare(const Row& row) {
 }
 
 Outcome Expected(const Row& row) {
-  Outcome outcome{"absent", {}, {}, {}, {}, {}, true};
-  for (const auto& [key, value] : row.expect) {
-    if (key == "flag" && value != "absent") outcome.flag = Show(Encode(value));
-    if (key == "box") outcome.boxes.push_back(Utf8(value));
-    if (key == "log") outcome.log.push_back(Utf8(value));
-    if (key == "nolog") outcome.logFile = false;
-    if (key == "mapi") outcome.mapi.push_back(value);
-    if (key == "debug") outcome.debug.push_back(Utf8(value));
-    if (key == "folder" || key == "nofolder") outcome.folders.push_back(key + " " + Utf8(value));
-  }
+  Outcome outcome;
+  for (const auto& [key, value] : row.expect)
+    outcome[key].push_back(key == "flag" && value != "absent" ? Show(Encode(value)) : key == "mapi" ? value : Utf8(value));
   return outcome;
 }
 
 Outcome Observe(const Row& row) {
-  Outcome outcome{"absent", {}, {}, {}, {}, {}, false};
+  Outcome outcome;
   const RegPath flag = Split(R"(HKCU\SOFTWARE\Orvane\DERVO\DisableOutlookConnector)");
-  if (const auto value = sim::GetValue(flag.hive, flag.key, flag.name)) outcome.flag = Show(*value);
+  const auto stored = sim::GetValue(flag.hive, flag.key, flag.name);
+  outcome["flag"].push_back(stored ? Show(*stored) : "absent");
   for (const sim::Event& event : sim::Events()) {
-    char style[16];
-    if (event.kind == "msgbox") {
-      std::snprintf(style, sizeof style, "0x%x", std::stoi(sim::Utf8(event.fields[2])));
-      outcome.boxes.push_back(sim::Utf8(event.fields[0]) + " | " + sim::Utf8(event.fields[1]) + " | " + style);
-    }
-    if (event.kind == "debug") outcome.debug.push_back(sim::Utf8(event.fields[0]));
+    if (event.kind == "msgbox")
+      outcome["box"].push_back(sim::Utf8(event.fields[0]) + " | " + sim::Utf8(event.fields[1]) + " | 0x" +
+                               (std::ostringstream() << std::hex << std::stoi(sim::Utf8(event.fields[2]))).str());
+    if (event.kind == "debug") outcome["debug"].push_back(sim::Utf8(event.fields[0]));
   }
-  const std::string logPath = sim::HostPath(std::u16string(kProfile) +
-                                            u"\\AppData\\Local\\Orvane\\Keelstore\\DebugLogs\\logplainrunctl.csv");
-  outcome.logFile = std::filesystem::exists(logPath);
-  const Rows rows = ParseCsv(ReadAll(logPath));
+  const std::string log = sim::HostPath(std::u16string(kProfile) + u"\\AppData\\Local\\Orvane\\Keelstore\\DebugLogs\\logplainrunctl.csv");
+  if (!std::filesystem::exists(log)) outcome["nolog"].push_back("");
+  const Rows rows = ParseCsv(ReadAll(log));
   for (std::size_t i = 0; i < rows.size(); ++i) {
     if (rows[i].size() != 6 || (i == 0) != (rows[i][1] == "Level")) throw std::runtime_error("a torn or headless log");
-    if (i > 0) outcome.log.push_back(rows[i][1].substr(0, 1) + " " + rows[i][5]);
+    if (i > 0) outcome["log"].push_back(rows[i][1].substr(0, 1) + " " + rows[i][5]);
   }
-  outcome.mapi = Lines(ReadAll(sim::HostPath(u"C:\\mapistub-calls.txt")));
+  for (const std::string& call : Lines(ReadAll(sim::HostPath(u"C:\\mapistub-calls.txt")))) outcome["mapi"].push_back(call);
   for (const auto& [key, value] : row.expect)
-    if (key == "folder" || key == "nofolder")
-      outcome.folders.push_back((sim::Exists(Text(value)) ? "folder " : "nofolder ") + Utf8(value));
+    if (key == "folder" || key == "nofolder") outcome[sim::Exists(Text(value)) ? "folder" : "nofolder"].push_back(Utf8(value));
   return outcome;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -24,13 +25,9 @@ const std::vector<Row>& Table();
 // The rows marked "sweep: memory".
 std::vector<Row> MarkedRows();
 
-// What a run left: the flag as "TYPE:HEX" or "absent", the box, the log, ...
-struct Outcome {
-  std::string flag;
-  std::vector<std::string> boxes, log, mapi, debug, folders;
-  bool logFile = false;
-  bool operator==(const Outcome&) const = default;
-};
+// What a run left, by the table's names of it: "flag" (as "TYPE:HEX" or "absent"), "box",
+// "log", "nolog", "mapi", "debug", "folder", "nofolder"; kinds with nothing in them are absent.
+using Outcome = std::map<std::string, std::vector<std::string>>;
 
 // Lays the row's machine out on the current (fresh) simulated Windows.
 void Prepare(const Row& row);
