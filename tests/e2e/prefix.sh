@@ -17,4 +17,7 @@ wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /
 # Kept alive for the whole run, so that each test starts no server of its own; the boot's
 # own server has to end first, or the persistent one refuses to start.
 wineserver -w && setsid wineserver -p </dev/null >/dev/null 2>&1
+# Wine's background services start with the first program and keep its output open for
+# good: start them here, with nothing to hold, so that no test's output pipe waits on them.
+wine cmd /c exit </dev/null >/dev/null 2>&1
 echo "prefix ready: $2 on $3"

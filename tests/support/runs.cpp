@@ -15,15 +15,12 @@ constexpr const char16_t* kInstall = u"C:\\Program Files\\Orvane\\";
 constexpr const char16_t* kProfile = u"C:\\Users\\tester";
 
 std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
+  return (std::ostringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str();
 }
 
-std::vector<std::string> Lines(const std::string& text) {
+std::vector<std::string> Lines(const std::string& path) {
   std::vector<std::string> lines;
-  std::istringstream in(text);
+  std::ifstream in(path);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }
@@ -49,8 +46,8 @@ sim::Value Encode(const std::string& spec) {
   sim::Value value;
   if (kind == "dword") {
     const auto n = static_cast<std::uint32_t>(std::stoul(data));
-    value = {platform::kRegDword, {}};
-    for (int i = 0; i < 4; ++i) value.bytes.push_back(static_cast<std::uint8_t>(n >> (8 * i)));
+    value = {platform::kRegDword, {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
+                                   static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)}};
   } else if (kind == "hex") {
     const std::size_t blank = data.find(' ');
     value.type = static_cast<std::uint32_t>(std::stoul(data.substr(0, blank)));
@@ -96,7 +93,7 @@ const std::vector<Row>& Table() {
   static const std::vector<Row> rows = [] {
     std::vector<Row> table;
     bool expecting = false;
-    for (const std::string& line : Lines(ReadAll(SCENARIOS_FILE))) {
+    for (const std::string& line : Lines(SCENARIOS_FILE)) {
       if (line.rfind("== ", 0) == 0) {
         table.push_back({line.substr(3), {}, {}});
         expecting = false;
@@ -187,7 +184,7 @@ Outcome Observe(const Row& row) {
     if (rows[i].size() != 6 || (i == 0) != (rows[i][1] == "Level")) throw std::runtime_error("a torn or headless log");
     if (i > 0) outcome["log"].push_back(rows[i][1].substr(0, 1) + " " + rows[i][5]);
   }
-  for (const std::string& call : Lines(ReadAll(sim::HostPath(u"C:\\mapistub-calls.txt")))) outcome["mapi"].push_back(call);
+  for (const std::string& call : Lines(sim::HostPath(u"C:\\mapistub-calls.txt"))) outcome["mapi"].push_back(call);
   for (const auto& [key, value] : row.expect)
     if (key == "folder" || key == "nofolder") outcome[sim::Exists(Text(value)) ? "folder" : "nofolder"].push_back(Utf8(value));
   return outcome;
