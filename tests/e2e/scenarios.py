@@ -30,8 +30,8 @@ def host(path):
     return at
 
 
-def encode(spec):
-    kind, _, rest = spec.partition(' ')
+def encode(typed):
+    kind, _, rest = typed.partition(' ')
     if kind == 'dword':
         return 4, int(rest).to_bytes(4, 'little')
     if kind == 'hex':
@@ -62,9 +62,9 @@ def registry(row):
     lines = ['Windows Registry Editor Version 5.00', ''] + ['[-%s\\%s]' % (ROOTS[k[:4]], k[5:]) for k in KEYS]
     values = [] if ('unset', r'HKLM\SOFTWARE\Orvane\DERVO\Path') in row['setup'] else [
         (r'HKLM\SOFTWARE\Orvane\DERVO\Path', 'sz "%s"' % install)]
-    for path, spec in values + [tuple(v.split(' = ', 1)) for k, v in row['setup'] if k == 'reg']:
+    for path, typed in values + [tuple(v.split(' = ', 1)) for k, v in row['setup'] if k == 'reg']:
         key, _, name = path.rpartition('\\')
-        type_, raw = encode(spec)
+        type_, raw = encode(typed)
         lines += ['[%s\\%s]' % (ROOTS[key[:4]], key[5:]), '"%s"=hex(%x):%s' % (name, type_, ','.join('%02x' % b for b in raw))]
     open(drive + '/row.reg', 'wb').write(codecs.BOM_UTF16_LE + '\r\n'.join(lines + ['']).encode('utf-16-le'))
     subprocess.run(['wine', 'regedit', '/S', 'C:\\row.reg'], check=True, **QUIET)

@@ -40,9 +40,9 @@ std::u16string Text(std::string value) {
 std::string Utf8(const std::string& value) { return sim::Utf8(Text(value)); }
 
 // "TYPE DATA" as the registry stores it.
-sim::Value Encode(const std::string& spec) {
-  const std::string kind = spec.substr(0, spec.find(' '));
-  const std::string data = spec.size() > kind.size() ? spec.substr(kind.size() + 1) : "";
+sim::Value Encode(const std::string& typed) {
+  const std::string kind = typed.substr(0, typed.find(' '));
+  const std::string data = typed.size() > kind.size() ? typed.substr(kind.size() + 1) : "";
   sim::Value value;
   if (kind == "dword") {
     const auto n = static_cast<std::uint32_t>(std::stoul(data));
