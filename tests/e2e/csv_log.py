@@ -60,12 +60,13 @@ def lnk(path):
     return target + '|' + text.rstrip('\0')
 
 
-if sys.argv[1] == 'lnk':
-    sys.exit(print(lnk(sys.argv[2])))
-rows, problems = read(sys.argv[2])
-if sys.argv[1] == 'state':
-    print(len(rows), problems[:3] or 'whole')
-elif sys.argv[1] == 'messages':
-    print(''.join('%s %s\n' % (row[1][0], row[5]) for row in rows), end='')
-else:
-    runs(rows, problems, *sys.argv[3:5])
+if __name__ == '__main__':
+    if sys.argv[1] == 'lnk':
+        sys.exit(print(lnk(sys.argv[2])))
+    rows, problems = read(sys.argv[2])
+    if sys.argv[1] == 'state':
+        print(len(rows), problems[:3] or 'whole')
+    elif sys.argv[1] == 'messages':
+        print(''.join('%s %s\n' % (row[1][0], row[5]) for row in rows), end='')
+    else:
+        runs(rows, problems, *sys.argv[3:5])

@@ -2,7 +2,9 @@
 plainrunctl.exe under Wine, in the prefix of $WINEPREFIX with the display of $DISPLAY,
 and checks what the row says must follow. Arguments: table plainrunctl.exe tracelib.dll
 data-dir OUTLOOK.EXE mapistub.dll three_exports.dll launch.exe"""
-import codecs, csv, difflib, io, os, re, shutil, subprocess, sys, time
+import codecs, difflib, os, re, shutil, subprocess, sys, time
+
+import csv_log
 
 table, exe, dll, data, outlook, stub, three, launch = sys.argv[1:9]
 drive = os.path.join(os.environ['WINEPREFIX'], 'drive_c')
@@ -176,8 +178,8 @@ def observe(row, boxes, shown):
            'mapi': open(calls).read().splitlines() if os.path.exists(calls) else [],
            'debug': [d.replace('\\\\', '\\') for d in re.findall(r'OutputDebugStringA "(.*)"', shown)],
            'folder': [p for p in made if os.path.isdir(host(p))], 'nofolder': [p for p in made if not os.path.isdir(host(p))]}
-    lines = list(csv.reader(io.StringIO(open(log, encoding='utf-8', newline='').read(), newline=''))) if not got['nolog'] else []
-    got['log'] = [r[1][0] + ' ' + r[5] if len(r) == 6 else 'torn row %r' % r for r in lines[1:]]
+    rows, problems = csv_log.read(log) if not got['nolog'] else ([], [])
+    got['log'] = ['%s %s' % (r[1][0], r[5]) for r in rows] + problems  # a log that is not whole shows why
     return got
 
 
