@@ -250,7 +250,10 @@ std::optional<std::u16string> KeyClass(Hive hive, const std::u16string& key) {
   return k ? std::optional(k->keyClass) : std::nullopt;
 }
 
-void SetProcesses(std::vector<std::u16string> exeNames) { S().processes = std::move(exeNames); }
+void SetProcesses(std::vector<std::u16string> exeNames) {
+  exeNames.insert(exeNames.begin(), {u"System", u"explorer.exe"});  // every machine runs these
+  S().processes = std::move(exeNames);
+}
 void SetCommandLine(const std::u16string& commandLine) { S().commandLine = commandLine; }
 void SetSpecialFolder(int csidl, const std::u16string& path) { S().folders[csidl] = path; }
 void SetProgramFolder(const std::u16string& path) { S().programFolder = path; }

@@ -52,6 +52,7 @@ void DenyKey(Hive hive, const std::u16string& key);
 [[nodiscard]] std::optional<std::u16string> KeyClass(Hive hive, const std::u16string& key);
 
 // ---- Processes, command line, shell folders ----
+// These run beside System and explorer.exe.
 void SetProcesses(std::vector<std::u16string> exeNames);
 void SetCommandLine(const std::u16string& commandLine);
 // An empty path makes the shell unable to give that folder.

@@ -18,10 +18,6 @@ add_library(stub_three_exports SHARED ${CMAKE_CURRENT_SOURCE_DIR}/stubs/three_ex
 set_target_properties(stub_three_exports PROPERTIES PREFIX "" OUTPUT_NAME three_exports)
 target_link_options(stub_three_exports PRIVATE -static)
 
-# Starts a program with an exact command line, which wine's own argument quoting cannot give.
-add_executable(launch WIN32 ${CMAKE_CURRENT_SOURCE_DIR}/stubs/launch.cpp)
-target_link_options(launch PRIVATE -municode -static)
-
 add_test(NAME wine_prefix_setup
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/prefix.sh setup ${PLAINRUN_WINEPREFIX} ${PLAINRUN_DISPLAY})
 add_test(NAME wine_prefix_cleanup
@@ -35,11 +31,22 @@ function(plainrun_wine_test name)
   set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${PLAINRUN_WINE_ENV}" TIMEOUT 300)
 endfunction()
 
-# The whole-run table against the real program: every row that needs no injected fault.
-plainrun_wine_test(e2e_scenarios python3 ${CMAKE_CURRENT_SOURCE_DIR}/e2e/scenarios.py
-  ${CMAKE_CURRENT_SOURCE_DIR}/scenarios/runs.txt $<TARGET_FILE:plainrunctl> $<TARGET_FILE:tracelib>
-  ${CMAKE_SOURCE_DIR}/data $<TARGET_FILE:outlook_standin> $<TARGET_FILE:stub_mapi>
-  $<TARGET_FILE:stub_three_exports> $<TARGET_FILE:launch>)
+# The whole-run table against the real program: the table's runner, built for Windows, plays
+# every row that needs no injected fault. Wine writes its trace of each run (a box's icon,
+# debugger output) to the runner's standard error, which the runner reads back.
+add_executable(scenario_test ${CMAKE_CURRENT_SOURCE_DIR}/scenario_test.cpp ${CMAKE_CURRENT_SOURCE_DIR}/support/runs.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/support/real_machine.cpp)
+target_link_libraries(scenario_test PRIVATE GTest::gtest_main)
+target_include_directories(scenario_test PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_options(scenario_test PRIVATE -static)
+target_compile_definitions(scenario_test PRIVATE
+  TRACELIB_MODULE="Z:$<TARGET_FILE:tracelib>" THREE_EXPORTS_MODULE="Z:$<TARGET_FILE:stub_three_exports>"
+  MAPI_STUB_MODULE="Z:$<TARGET_FILE:stub_mapi>" OUTLOOK_EXE="Z:$<TARGET_FILE:outlook_standin>"
+  PLAINRUNCTL_EXE="Z:$<TARGET_FILE:plainrunctl>" DATA_DIR="Z:${CMAKE_SOURCE_DIR}/data"
+  SCENARIOS_FILE="Z:${CMAKE_CURRENT_SOURCE_DIR}/scenarios/runs.txt")
+add_dependencies(scenario_test plainrunctl tracelib stub_three_exports stub_mapi outlook_standin)
+plainrun_wine_test(e2e_scenarios sh -c "PLAINRUN_TRACE=\"$1\" wine \"$0\" 2>\"$1\""
+  $<TARGET_FILE:scenario_test> ${CMAKE_CURRENT_BINARY_DIR}/scenario-trace.txt)
 
 # The installer test: an older package of this build is upgraded to the current one.
 plainrun_add_msi(e2e_msi_older 0.9.0 ${CMAKE_CURRENT_BINARY_DIR}/plainrunctl-older.msi ALL)

@@ -12,6 +12,8 @@ mkdir -p "$2"
 setsid nohup Xvfb "$3" -screen 0 1024x768x24 -nolisten tcp </dev/null >"$2.xvfb.log" 2>&1 & echo $! >"$2.xvfb.pid"
 for _ in $(seq 50); do xdpyinfo -display "$3" >/dev/null 2>&1 && break; sleep 0.1; done
 wineboot -i >/dev/null 2>&1 || exit
+# The user's shell folders are links to the host's home: make them folders of the prefix.
+find "$2/drive_c/users" -type l -exec sh -c 'rm "$1" && mkdir "$1"' link {} \;
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || exit
 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || exit
 # Kept alive for the whole run, so that each test starts no server of its own; the boot's

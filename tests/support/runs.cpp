@@ -5,20 +5,40 @@
 #include <fstream>
 #include <sstream>
 
+#ifndef _WIN32
 #include "app/app.h"
+#endif
 #include "tests/support/csv.h"
 
 namespace test {
 namespace {
 
 constexpr const char16_t* kInstall = u"C:\\Program Files\\Orvane\\";
-constexpr const char16_t* kProfile = u"C:\\Users\\tester";
 
-std::string ReadAll(const std::string& path) {
+// The user's profile folder: the simulated machine's, or the real one's.
+std::u16string Profile() {
+#ifdef _WIN32
+  static const std::u16string profile = std::filesystem::path(_wgetenv(L"USERPROFILE")).u16string();
+  return profile;
+#else
+  return u"C:\\Users\\tester";
+#endif
+}
+
+// Where a Windows path of the machine lies for the runner: itself on Windows, a host path natively.
+std::filesystem::path Host(const std::u16string& path) {
+#ifdef _WIN32
+  return path;
+#else
+  return sim::HostPath(path);
+#endif
+}
+
+std::string ReadAll(const std::filesystem::path& path) {
   return (std::ostringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str();
 }
 
-std::vector<std::string> Lines(const std::string& path) {
+std::vector<std::string> Lines(const std::filesystem::path& path) {
   std::vector<std::string> lines;
   std::ifstream in(path);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
@@ -33,7 +53,7 @@ std::u16string Text(std::string value) {
     value.replace(at, end - at + 1, sim::Utf8(std::u16string(1, static_cast<char16_t>(std::stoul(value.substr(at + 3), nullptr, 16)))));
   }
   std::u16string text = sim::Utf16(value);
-  for (std::size_t at; (at = text.find(u"{profile}")) != std::u16string::npos;) text.replace(at, 9, kProfile);
+  for (std::size_t at; (at = text.find(u"{profile}")) != std::u16string::npos;) text.replace(at, 9, Profile());
   return text;
 }
 
@@ -117,46 +137,56 @@ std::vector<Row> MarkedRows() {
   return rows;
 }
 
+bool NativeOnly(const Row& row) {
+  return Setting(row, "fault") != "-" || Setting(row, "deny") != "-" || Setting(row, "native") != "-";
+}
+
 void Prepare(const Row& row) {
-  const RegPath path = Split(R"(HKLM\SOFTWARE\Orvane\DERVO\Path)");
-  sim::SetString(path.hive, path.key, path.name, kInstall);
   const std::string library = Setting(row, "library");
   if (library != "none")
-    sim::InstallModule(std::u16string(kInstall) + u"tracelib.dll", library == "-" ? TRACELIB_SO : THREE_EXPORTS_SO);
+    sim::InstallModule(std::u16string(kInstall) + u"tracelib.dll", library == "-" ? TRACELIB_MODULE : THREE_EXPORTS_MODULE);
   if (Setting(row, "nostrings") == "-")
     for (const auto& entry : std::filesystem::directory_iterator(DATA_DIR))
       if (entry.path().extension() == ".xml")
         sim::InstallModule(std::u16string(kInstall) + u"Data\\" + sim::Utf16(entry.path().filename().string()),
                            entry.path().string());
-  std::vector<std::u16string> processes{u"System", u"explorer.exe"};
+  std::vector<std::u16string> processes;
   std::string answers;
-  for (const auto& [key, value] : row.setup) {
-    if (key == "args") sim::SetCommandLine(u"\"C:\\Program Files\\Orvane\\plainrunctl.exe\" " + Text(value));
+  // The installer's "Path" comes first, so that a row may change or remove it.
+  std::vector<std::pair<std::string, std::string>> setup{{"reg", R"(HKLM\SOFTWARE\Orvane\DERVO\Path = sz C:\Program Files\Orvane\)"}};
+  setup.insert(setup.end(), row.setup.begin(), row.setup.end());
+  for (const auto& [key, value] : setup) {
     if (key == "reg") {
       const std::size_t eq = value.find(" = ");
       const RegPath at = Split(value.substr(0, eq));
       const sim::Value data = Encode(value.substr(eq + 3));
       sim::SetValue(at.hive, at.key, at.name, data.type, data.bytes);
     }
+    if (key == "args") sim::SetCommandLine(u"\"C:\\Program Files\\Orvane\\plainrunctl.exe\" " + Text(value));
+
     if (key == "unset") {
       const RegPath at = Split(value);
       sim::DeleteValue(at.hive, at.key, at.name);
     }
-    if (key == "deny") sim::DenyKey(Split(value + "\\x").hive, Split(value + "\\x").key);
     if (key == "file") {
       const std::size_t eq = value.find(" = ");
-      sim::WriteFile(Text(value.substr(0, eq)), value.substr(eq + 3));
+      const std::filesystem::path file = Host(Text(value.substr(0, eq)));
+      std::filesystem::create_directories(file.parent_path());
+      std::ofstream(file, std::ios::binary) << value.substr(eq + 3);
     }
-    if (key == "dir") std::filesystem::create_directories(sim::HostPath(Text(value)));
+    if (key == "dir") std::filesystem::create_directories(Host(Text(value)));
     if (key == "process") processes.push_back(Text(value));
     if (key == "answer") answers += value + "\n";
+#ifndef _WIN32
+    if (key == "deny") sim::DenyKey(Split(value + "\\x").hive, Split(value + "\\x").key);
     if (key == "fault") sim::FailNamed(value.substr(0, value.find(' ')), std::stoi(value.substr(value.find(' '))));
+#endif
     if (key == "stub")
       sim::InstallModule(std::u16string(sim::kSystemFolder) + (value == "mapi32" ? u"\\mapi32.dll" : u"\\mapistub.dll"),
-                         value == "noexport" ? THREE_EXPORTS_SO : MAPI_STUB_SO);
+                         value == "noexport" ? THREE_EXPORTS_MODULE : MAPI_STUB_MODULE);
   }
   sim::SetProcesses(processes);
-  sim::WriteFile(u"C:\\mapistub-answers.txt", answers);
+  std::ofstream(Host(u"C:\\mapistub-answers.txt"), std::ios::binary) << answers;
 }
 
 Outcome Expected(const Row& row) {
@@ -177,21 +207,23 @@ Outcome Observe(const Row& row) {
                                (std::ostringstream() << std::hex << std::stoi(sim::Utf8(event.fields[2]))).str());
     if (event.kind == "debug") outcome["debug"].push_back(sim::Utf8(event.fields[0]));
   }
-  const std::string log = sim::HostPath(std::u16string(kProfile) + u"\\AppData\\Local\\Orvane\\Keelstore\\DebugLogs\\logplainrunctl.csv");
+  const std::filesystem::path log = Host(Profile() + u"\\AppData\\Local\\Orvane\\Keelstore\\DebugLogs\\logplainrunctl.csv");
   if (!std::filesystem::exists(log)) outcome["nolog"].push_back("");
   const Rows rows = ParseCsv(ReadAll(log));
   for (std::size_t i = 0; i < rows.size(); ++i) {
     if (rows[i].size() != 6 || (i == 0) != (rows[i][1] == "Level")) throw std::runtime_error("a torn or headless log");
     if (i > 0) outcome["log"].push_back(rows[i][1].substr(0, 1) + " " + rows[i][5]);
   }
-  for (const std::string& call : Lines(sim::HostPath(u"C:\\mapistub-calls.txt"))) outcome["mapi"].push_back(call);
+  for (const std::string& call : Lines(Host(u"C:\\mapistub-calls.txt"))) outcome["mapi"].push_back(call);
   for (const auto& [key, value] : row.expect)
-    if (key == "folder" || key == "nofolder") outcome[sim::Exists(Text(value)) ? "folder" : "nofolder"].push_back(Utf8(value));
+    if (key == "folder" || key == "nofolder") outcome[std::filesystem::is_directory(Host(Text(value))) ? "folder" : "nofolder"].push_back(Utf8(value));
   return outcome;
 }
 
+#ifndef _WIN32
 sim::RunResult RunProgram(int (*body)()) {
   return sim::RunInChild(body ? body : [] { return wWinMain(nullptr, nullptr, nullptr, 0); });
 }
+#endif
 
 }  // namespace test

@@ -1,5 +1,6 @@
-// The whole-run table (tests/scenarios/runs.txt) on the simulated Windows: each row read,
-// laid out on a fresh machine, played, and what the run left behind read back.
+// The whole-run table (tests/scenarios/runs.txt) on a machine: each row read, laid out on a
+// fresh machine, played, and what the run left behind read back. Natively the machine is the
+// simulated Windows; built for Windows it is the real one under Wine (tests/support/real_machine.cpp).
 #pragma once
 
 #include <cstdint>
@@ -29,13 +30,16 @@ std::vector<Row> MarkedRows();
 // "log", "nolog", "mapi", "debug", "folder", "nofolder"; kinds with nothing in them are absent.
 using Outcome = std::map<std::string, std::vector<std::string>>;
 
+// Rows that only the simulated Windows can play: an injected fault, a refused key, or a noted reason.
+bool NativeOnly(const Row& row);
 // Lays the row's machine out on the current (fresh) simulated Windows.
 void Prepare(const Row& row);
 // What the row says must follow its run.
 Outcome Expected(const Row& row);
 // What the last run on the current machine left; the log is read strictly (throws on a torn row).
 Outcome Observe(const Row& row);
-// Runs wWinMain in a fresh process on the current machine.
+// Runs the program in a fresh process on the current machine: natively wWinMain (or body), on
+// Windows the installed plainrunctl.exe with the row's exact command line.
 sim::RunResult RunProgram(int (*body)() = nullptr);
 
 }  // namespace test
