@@ -19,7 +19,7 @@ bool IsAbsolutePath(const std::u16string& path) noexcept {
 }
 
 template <typename Fn>
-Fn Resolve(platform::Handle library, const char* name) noexcept {
+Fn Resolve(platform::ModuleObject* library, const char* name) noexcept {
   return reinterpret_cast<Fn>(platform::GetProcAddress(library, name));
 }
 

@@ -43,7 +43,7 @@ class Logger {
   void Log(LineFn entry, const char* function, const char16_t* format,
            std::initializer_list<logging::FormatArg> args) const;
 
-  platform::Handle library_ = nullptr;
+  platform::ModuleObject* library_ = nullptr;
   std::string name_;
   bool bound_ = false;
   InitializeFn logInitialize_ = nullptr;
