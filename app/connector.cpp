@@ -18,6 +18,8 @@ struct Switch {
 
 void RunSwitch(const Switch& s) {
   Logger::GetInstance().LogInformation(s.function, u">>");
+  // Both GetInstance() calls of the switch find AppPaths built (the Logger built it on its
+  // first use, before any switch runs) and do nothing: the flag's reads and writes are static.
   AppPaths::GetInstance();
   const bool disabled = AppPaths::ReadUserDword(kFlagName) == 1;
   if (disabled == s.actsWhenDisabled) {

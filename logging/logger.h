@@ -6,7 +6,7 @@
 #include <string>
 
 #include "logging/format.h"
-#include "platform/platform.h"
+#include "platform/handles.h"
 
 class Logger {
  public:
@@ -34,8 +34,7 @@ class Logger {
   using LineFn = int (*)(const char* loggerName, const char16_t* line);
 
   Logger();
-  // End-of-process clean-up: unloads the library if it was bound.
-  ~Logger();
+  ~Logger() = default;
   // Loads the library from the installation folder, resolves its four entry points and
   // opens the log; leaves the Logger unbound when any of that is missing.
   void Initialize(const std::u16string& logFileName);
@@ -43,9 +42,9 @@ class Logger {
   void Log(LineFn entry, const char* function, const char16_t* format,
            std::initializer_list<logging::FormatArg> args) const;
 
-  platform::Handle library_ = nullptr;
+  // The bound library, unloaded at the end of the process; empty while unbound.
+  platform::UniqueModule library_;
   std::string name_;
-  bool bound_ = false;
   InitializeFn logInitialize_ = nullptr;
   LineFn logError_ = nullptr;
   LineFn logWarning_ = nullptr;

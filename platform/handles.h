@@ -41,16 +41,15 @@ class UniqueAny {
 };
 
 namespace detail {
-inline void CloseKey(Handle key) noexcept { (void)RegCloseKey(key); }
-inline void CloseSnapshot(Handle handle) noexcept { (void)CloseHandle(handle); }
-inline void CloseModule(Handle module) noexcept { (void)FreeLibrary(module); }
-inline void FreeLocal(char16_t** memory) noexcept { LocalFree(memory); }
+inline void CloseKey(KeyObject* key) noexcept { (void)RegCloseKey(key); }
+inline void CloseSnapshot(SnapshotObject* snapshot) noexcept { (void)CloseHandle(snapshot); }
+inline void CloseModule(ModuleObject* module) noexcept { (void)FreeLibrary(module); }
 }  // namespace detail
 
-using UniqueKey = UniqueAny<Handle, detail::CloseKey>;
-using UniqueSnapshot = UniqueAny<Handle, detail::CloseSnapshot>;
-using UniqueModule = UniqueAny<Handle, detail::CloseModule>;
-using UniqueArgv = UniqueAny<char16_t**, detail::FreeLocal>;
+using UniqueKey = UniqueAny<KeyObject*, detail::CloseKey>;
+using UniqueSnapshot = UniqueAny<SnapshotObject*, detail::CloseSnapshot>;
+using UniqueModule = UniqueAny<ModuleObject*, detail::CloseModule>;
+using UniqueArgv = UniqueAny<char16_t**, LocalFree>;
 using UniqueDom = UniqueAny<DomObject*, DomRelease>;
 
 }  // namespace platform

@@ -11,7 +11,12 @@ namespace platform {
 
 using WString = std::u16string;
 using HResult = std::int32_t;
-using Handle = void*;  // an opaque HKEY, HMODULE or snapshot HANDLE
+
+// One opaque type per kind of handle, so that a key cannot be closed as a snapshot or a
+// module: an HKEY, a Tool Help snapshot HANDLE and an HMODULE. Each backend defines them.
+struct KeyObject;
+struct SnapshotObject;
+struct ModuleObject;
 
 namespace hr {
 inline constexpr HResult Ok = 0;
@@ -39,27 +44,27 @@ inline constexpr long kErrorAccessDenied = 5;
 inline constexpr long kErrorMoreData = 234;
 
 // RegOpenKeyExW with options 0.
-[[nodiscard]] long RegOpenKey(Hive hive, const char16_t* subKey, std::uint32_t access, Handle* key) noexcept;
+[[nodiscard]] long RegOpenKey(Hive hive, const char16_t* subKey, std::uint32_t access, KeyObject** key) noexcept;
 // RegQueryValueExW: data may be null to ask for type and size only.
-[[nodiscard]] long RegQueryValueW(Handle key, const char16_t* name, std::uint32_t* type, void* data,
+[[nodiscard]] long RegQueryValueW(KeyObject* key, const char16_t* name, std::uint32_t* type, void* data,
                                   std::uint32_t* size) noexcept;
 // RegQueryValueExA: the narrow twin, used for values that are read as narrow text.
-[[nodiscard]] long RegQueryValueA(Handle key, const char* name, std::uint32_t* type, void* data,
+[[nodiscard]] long RegQueryValueA(KeyObject* key, const char* name, std::uint32_t* type, void* data,
                                   std::uint32_t* size) noexcept;
 // RegCreateKeyExW, non-volatile, no security attributes.
 [[nodiscard]] long RegCreateKey(Hive hive, const char16_t* subKey, const char16_t* keyClass,
-                                std::uint32_t access, Handle* key, std::uint32_t* disposition) noexcept;
+                                std::uint32_t access, KeyObject** key, std::uint32_t* disposition) noexcept;
 // RegSetValueExW.
-long RegSetValue(Handle key, const char16_t* name, std::uint32_t type, const void* data,
+long RegSetValue(KeyObject* key, const char16_t* name, std::uint32_t type, const void* data,
                  std::uint32_t size) noexcept;
-long RegCloseKey(Handle key) noexcept;
+long RegCloseKey(KeyObject* key) noexcept;
 
 // ---- Command line ----------------------------------------------------------
 // GetCommandLineW: the whole command line of the process, program path included.
 [[nodiscard]] const char16_t* GetCommandLine() noexcept;
 // CommandLineToArgvW: one allocation, released with LocalFree; null on failure.
 [[nodiscard]] char16_t** CommandLineToArgv(const char16_t* commandLine, int* count) noexcept;
-void LocalFree(void* memory) noexcept;
+void LocalFree(char16_t** memory) noexcept;
 
 // ---- Processes (Tool Help) -------------------------------------------------
 inline constexpr std::uint32_t kSnapAll = 15;
@@ -69,10 +74,10 @@ struct ProcessEntry {
   char16_t exeFile[260];
 };
 // CreateToolhelp32Snapshot; null (not INVALID_HANDLE_VALUE) when no snapshot was taken.
-[[nodiscard]] Handle CreateSnapshot(std::uint32_t flags, std::uint32_t processId) noexcept;
-[[nodiscard]] bool ProcessFirst(Handle snapshot, ProcessEntry* entry) noexcept;
-[[nodiscard]] bool ProcessNext(Handle snapshot, ProcessEntry* entry) noexcept;
-bool CloseHandle(Handle handle) noexcept;
+[[nodiscard]] SnapshotObject* CreateSnapshot(std::uint32_t flags, std::uint32_t processId) noexcept;
+[[nodiscard]] bool ProcessFirst(SnapshotObject* snapshot, ProcessEntry* entry) noexcept;
+[[nodiscard]] bool ProcessNext(SnapshotObject* snapshot, ProcessEntry* entry) noexcept;
+bool CloseHandle(SnapshotObject* snapshot) noexcept;
 
 // ---- User interface ----------------------------------------------------------
 inline constexpr std::uint32_t kMbOkInformation = 0x40;
@@ -88,9 +93,9 @@ inline constexpr std::size_t kMaxPath = 260;
 void OutputDebugString(const char16_t* text) noexcept;
 
 // ---- Dynamic loading -------------------------------------------------------
-[[nodiscard]] Handle LoadLibrary(const char16_t* path) noexcept;
-[[nodiscard]] void* GetProcAddress(Handle module, const char* name) noexcept;
-bool FreeLibrary(Handle module) noexcept;
+[[nodiscard]] ModuleObject* LoadLibrary(const char16_t* path) noexcept;
+[[nodiscard]] void* GetProcAddress(ModuleObject* module, const char* name) noexcept;
+bool FreeLibrary(ModuleObject* module) noexcept;
 // SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32): later loads by bare name come
 // from the system folder only, never from the current or the program's folder.
 void RestrictDllSearchToSystem() noexcept;

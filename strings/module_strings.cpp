@@ -42,21 +42,19 @@ void ModuleStrings::Initialize() {
   }
   Logger::GetInstance().LogInformation(kInitialize, u"Loading file %s", file);
 
+  // Tried again, up to three tries in all, only while the file would not load (E_FAIL); every
+  // failed try is logged.
   XMLDocument document;
-  for (int attempt = 0;;) {
-    const platform::HResult result = document.Load(file);
-    if (result != platform::hr::Ok) {
-      Logger::GetInstance().LogError(kInitialize, u"Error loading xml file: %#x(try %d)",
-                                     static_cast<std::uint32_t>(result), attempt + 1);
-    }
+  platform::HResult result = platform::hr::Ok;
+  int attempt = 0;
+  do {
+    result = document.Load(file);
     ++attempt;
-    if (result == platform::hr::Fail) {
-      if (attempt == kLoadAttempts) return;
-      continue;
-    }
-    if (result < 0) return;
-    break;
-  }
+    if (result != platform::hr::Ok)
+      Logger::GetInstance().LogError(kInitialize, u"Error loading xml file: %#x(try %d)",
+                                     static_cast<std::uint32_t>(result), attempt);
+  } while (result == platform::hr::Fail && attempt < kLoadAttempts);
+  if (result < 0) return;
 
   const std::int32_t children = document.GetChildCount(u"modulestrings");
   for (std::int32_t i = 0; i < children; ++i) {

@@ -21,7 +21,7 @@ using FGetComponentPathFn = int (*)(const char* component, char* qualifier, char
 
 // A narrow registry value of the wanted type, always NUL-terminated (twice, so that a
 // multi-string is complete even when stored without its terminators); empty when absent.
-std::vector<char> ReadNarrowValue(platform::Handle key, const char* name, std::uint32_t wantedType) {
+std::vector<char> ReadNarrowValue(platform::KeyObject* key, const char* name, std::uint32_t wantedType) {
   std::vector<char> data;
   if (!key) return data;
   std::uint32_t type = 0;

@@ -33,13 +33,15 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // meets a reader's lock, and only serves as the writers' common mutex.
 constexpr std::uint64_t kLockOffset = 0xFFFFFFFF00000000;
 
+// The handle as a File: kNoFile for INVALID_HANDLE_VALUE.
+File file_of(HANDLE handle) { return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<File>(handle); }
+
 // FILE_READ_DATA lets the library read back the file's last row, and Windows refuses
 // byte-range locks on a handle that has neither read nor write-data access; writes
 // still only append.
 File open_for_append(const char16_t* path, DWORD disposition) {
-  const HANDLE handle = CreateFileW(wide(path), FILE_APPEND_DATA | FILE_READ_DATA, kShareAll,
-                                    nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-  return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<File>(handle);
+  return file_of(CreateFileW(wide(path), FILE_APPEND_DATA | FILE_READ_DATA, kShareAll, nullptr, disposition,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 OVERLAPPED at(std::uint64_t offset) {
@@ -90,9 +92,10 @@ Publish publish(const char16_t* from, const char16_t* to) {
 }
 
 void roll_over(const char16_t* path, std::uint64_t limit) {
-  const HANDLE handle = CreateFileW(wide(path), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return;
+  const OwnedFile file(file_of(CreateFileW(wide(path), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
+  if (file.get() == kNoFile) return;
+  const HANDLE handle = reinterpret_cast<HANDLE>(file.get());
   LARGE_INTEGER size;
   if (GetFileSizeEx(handle, &size) && static_cast<std::uint64_t>(size.QuadPart) >= limit) {
     // Renaming through the handle moves exactly the file that was measured, so
@@ -114,7 +117,6 @@ void roll_over(const char16_t* path, std::uint64_t limit) {
     }
     std::free(info);
   }
-  CloseHandle(handle);
 }
 
 bool size(File file, std::uint64_t& bytes) {
@@ -134,13 +136,11 @@ bool read_at(File file, std::uint64_t offset, char* out, std::size_t count) {
 // The log's own handle may only append, so the cut goes through a second handle on the
 // same file (not the same name: another process may have rolled the file over since).
 bool cut(File file, std::uint64_t bytes) {
-  const HANDLE writer = ReOpenFile(reinterpret_cast<HANDLE>(file), FILE_WRITE_DATA, kShareAll, 0);
-  if (writer == INVALID_HANDLE_VALUE) return false;
+  const OwnedFile writer(file_of(ReOpenFile(reinterpret_cast<HANDLE>(file), FILE_WRITE_DATA, kShareAll, 0)));
+  if (writer.get() == kNoFile) return false;
   FILE_END_OF_FILE_INFO end;
   end.EndOfFile.QuadPart = static_cast<LONGLONG>(bytes);
-  const bool done = SetFileInformationByHandle(writer, FileEndOfFileInfo, &end, sizeof end);
-  CloseHandle(writer);
-  return done;
+  return SetFileInformationByHandle(reinterpret_cast<HANDLE>(writer.get()), FileEndOfFileInfo, &end, sizeof end);
 }
 
 void make_dir(const char16_t* path) { CreateDirectoryW(wide(path), nullptr); }

@@ -147,6 +147,26 @@ bool cut(File file, std::uint64_t bytes);
 std::size_t append(File file, std::string_view bytes);
 void close(File file);
 
+// Owns an open file (or kNoFile): closes it when it goes, unless release() handed it on.
+class OwnedFile {
+ public:
+  explicit OwnedFile(File file) : file_(file) {}
+  OwnedFile(const OwnedFile&) = delete;
+  OwnedFile& operator=(const OwnedFile&) = delete;
+  ~OwnedFile() { reset(); }
+
+  File get() const { return file_; }
+  File release() {
+    const File file = file_;
+    file_ = kNoFile;
+    return file;
+  }
+  void reset() { close(release()); }
+
+ private:
+  File file_;
+};
+
 }  // namespace sys
 }  // namespace tracelib
 

@@ -215,8 +215,8 @@ sys::File create_log(const Path& path) {
     put_number(temp, attempt);
     temp.append(u".tmp");
     if (temp.failed()) return sys::kNoFile;
-    const sys::File file = sys::create_new(temp.c_str());
-    if (file == sys::kNoFile) {
+    sys::OwnedFile file(sys::create_new(temp.c_str()));
+    if (file.get() == sys::kNoFile) {
       // Most likely the folder is missing: create every folder on the way.
       Path folder;
       for (std::size_t i = 1; i < path.size(); ++i) {
@@ -227,10 +227,11 @@ sys::File create_log(const Path& path) {
       }
       continue;
     }
-    const sys::Publish result =
-        sys::append(file, kHeader) == kHeader.size() ? sys::publish(temp.c_str(), path.c_str()) : sys::Publish::kFailed;
-    if (result == sys::Publish::kDone) return file;
-    sys::close(file);
+    const sys::Publish result = sys::append(file.get(), kHeader) == kHeader.size()
+                                    ? sys::publish(temp.c_str(), path.c_str())
+                                    : sys::Publish::kFailed;
+    if (result == sys::Publish::kDone) return file.release();
+    file.reset();  // closed before its temporary name is removed
     sys::remove(temp.c_str());
     if (result == sys::Publish::kFailed) return sys::kNoFile;
   }
@@ -262,13 +263,12 @@ extern "C" int LogInitialize(const char*, const char16_t* logFilePath, int maxSi
       // closed again to be rolled over.
       const std::uint64_t limit = maxSizeMiB > 0 ? static_cast<std::uint64_t>(maxSizeMiB) << 20 : UINT64_MAX;
       std::uint64_t bytes = 0;
-      g_file = sys::open_existing(path.c_str());
-      if (g_file != sys::kNoFile && sys::size(g_file, bytes) && bytes >= limit) {
-        sys::close(g_file);
-        g_file = sys::kNoFile;
+      sys::OwnedFile existing(sys::open_existing(path.c_str()));
+      if (existing.get() != sys::kNoFile && sys::size(existing.get(), bytes) && bytes >= limit) {
+        existing.reset();
         sys::roll_over(path.c_str(), limit);
       }
-      if (g_file == sys::kNoFile) g_file = create_log(path);
+      g_file = existing.get() != sys::kNoFile ? existing.release() : create_log(path);
       // A file that was there may end in a torn row: the first row checks.
       g_check_tail = true;
       g_cap = limit < UINT64_MAX / 2 ? 2 * limit : UINT64_MAX;

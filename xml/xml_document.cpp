@@ -1,50 +1,21 @@
 #include "xml/xml_document.h"
 
-#include "platform/handles.h"
-
-namespace {
-
 using platform::HResult;
 using platform::UniqueDom;
 
-void Check(HResult hr) {
-  if (hr < 0) throw ComError{hr};
-}
-
-// The element that query selects, or an empty owner when it selects none or a node of
-// another kind. Raises ComError for every other DOM failure.
-UniqueDom SelectElement(platform::DomObject* document, const std::u16string& query) {
-  if (!document) throw ComError{platform::hr::Pointer};
-  UniqueDom node;
-  Check(platform::DomSelectSingleNode(document, query.c_str(), node.put()));
-  UniqueDom element;
-  if (node) {
-    const HResult hr = platform::DomQueryElement(node.get(), element.put());
-    if (hr == platform::hr::NoInterface) element.reset();
-    else Check(hr);
-  }
-  return element;
-}
-
-}  // namespace
-
-XMLDocument::~XMLDocument() { platform::DomRelease(m_document); }
-
 HResult XMLDocument::CreateDocument() {
-  platform::DomRelease(std::exchange(m_document, nullptr));
-  try {
-    UniqueDom unknown;
-    HResult hr = platform::DomCreateInstance(unknown.put());
-    if (hr >= 0) hr = platform::DomOleRun(unknown.get());
-    if (hr >= 0) hr = platform::DomQueryDocument(unknown.get(), &m_document);
-    if (hr < 0) platform::DomRelease(std::exchange(m_document, nullptr));
-    if (hr != platform::hr::Ok) return hr;
-    Check(platform::DomPutAsync(m_document, false));
-    return platform::hr::Ok;
-  } catch (const ComError&) {
-    platform::DomRelease(std::exchange(m_document, nullptr));
+  m_document.reset();
+  UniqueDom unknown;
+  HResult hr = platform::DomCreateInstance(unknown.put());
+  if (hr >= 0) hr = platform::DomOleRun(unknown.get());
+  if (hr >= 0) hr = platform::DomQueryDocument(unknown.get(), m_document.put());
+  if (hr < 0) m_document.reset();
+  if (hr != platform::hr::Ok) return hr;
+  if (platform::DomPutAsync(m_document.get(), false) < 0) {
+    m_document.reset();
     return platform::hr::Fail;
   }
+  return platform::hr::Ok;
 }
 
 HResult XMLDocument::Load(std::u16string path) {
@@ -52,61 +23,49 @@ HResult XMLDocument::Load(std::u16string path) {
     const HResult created = CreateDocument();
     if (created != platform::hr::Ok) return created;
   }
-  try {
-    std::int16_t success = 0;
-    Check(platform::DomLoad(m_document, path.c_str(), &success));
-    return success == platform::kVariantTrue ? platform::hr::Ok : platform::hr::Fail;
-  } catch (const ComError&) {
-    return platform::hr::Fail;
-  }
+  std::int16_t success = 0;
+  if (platform::DomLoad(m_document.get(), path.c_str(), &success) < 0) return platform::hr::Fail;
+  return success == platform::kVariantTrue ? platform::hr::Ok : platform::hr::Fail;
+}
+
+HResult XMLDocument::SelectElement(const std::u16string& query, UniqueDom* element) const {
+  if (!m_document) return platform::hr::Pointer;
+  UniqueDom node;
+  const HResult selected = platform::DomSelectSingleNode(m_document.get(), query.c_str(), node.put());
+  if (selected < 0 || !node) return selected;
+  const HResult queried = platform::DomQueryElement(node.get(), element->put());
+  if (queried != platform::hr::NoInterface) return queried;
+  element->reset();
+  return platform::hr::False;
 }
 
 bool XMLDocument::NodeExists(std::u16string query) {
-  try {
-    return static_cast<bool>(SelectElement(m_document, query));
-  } catch (const ComError&) {
-    return false;
-  }
+  UniqueDom element;
+  return SelectElement(query, &element) >= 0 && element;
 }
 
 std::int32_t XMLDocument::GetChildCount(std::u16string query) {
-  std::int32_t count = -1;
-  try {
-    const UniqueDom element = SelectElement(m_document, query);
-    if (!element) return -1;
-    UniqueDom list;
-    Check(platform::DomChildNodes(element.get(), list.put()));
-    if (!list) throw ComError{platform::hr::Pointer};
-    count = 0;
-    Check(platform::DomListLength(list.get(), &count));
-    return count;
-  } catch (const ComError&) {
-    return -1;
-  }
+  UniqueDom element;
+  if (SelectElement(query, &element) < 0 || !element) return -1;
+  UniqueDom list;
+  if (platform::DomChildNodes(element.get(), list.put()) < 0 || !list) return -1;
+  std::int32_t count = 0;
+  return platform::DomListLength(list.get(), &count) < 0 ? -1 : count;
 }
 
 std::u16string XMLDocument::GetNodeAttribute(std::u16string query, std::u16string attribute) {
+  UniqueDom element;
+  if (SelectElement(query, &element) < 0 || !element) return {};
   std::u16string result;
-  try {
-    const UniqueDom element = SelectElement(m_document, query);
-    if (!element) return result;
-    bool present = false;
-    Check(platform::DomGetAttribute(element.get(), attribute.c_str(), &result, &present));
-    if (!present) result.clear();
-    return result;
-  } catch (const ComError&) {
-    return {};
-  }
+  bool present = false;
+  if (platform::DomGetAttribute(element.get(), attribute.c_str(), &result, &present) < 0 || !present) return {};
+  return result;
 }
 
 std::u16string XMLDocument::GetNodeText(std::u16string query) {
+  UniqueDom element;
+  if (SelectElement(query, &element) < 0 || !element) return {};
   std::u16string result;
-  try {
-    const UniqueDom element = SelectElement(m_document, query);
-    if (!element) return result;
-    Check(platform::DomGetText(element.get(), &result));
-    return result;
-  } catch (const ComError&) {
-    return {};
-  }
+  if (platform::DomGetText(element.get(), &result) < 0) return {};
+  return result;
 }

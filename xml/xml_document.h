@@ -5,16 +5,12 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/dom.h"
-
-struct ComError {
-  platform::HResult hr;
-};
+#include "platform/handles.h"
 
 class XMLDocument {
  public:
   XMLDocument() = default;
-  virtual ~XMLDocument();
+  virtual ~XMLDocument() = default;
   XMLDocument(const XMLDocument&) = delete;
   XMLDocument& operator=(const XMLDocument&) = delete;
 
@@ -33,6 +29,10 @@ class XMLDocument {
  private:
   // Makes the DOM document with async loading off; the creation's HRESULT on failure.
   [[nodiscard]] platform::HResult CreateDocument();
+  // Puts the element that query selects into *element, or leaves it empty when the query
+  // selects nothing or a node of another kind; a failing DOM call's HRESULT (E_POINTER
+  // when there is no document) is returned instead.
+  [[nodiscard]] platform::HResult SelectElement(const std::u16string& query, platform::UniqueDom* element) const;
 
-  platform::DomObject* m_document = nullptr;
+  platform::UniqueDom m_document;
 };

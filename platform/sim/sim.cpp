@@ -461,6 +461,22 @@ std::uint8_t ToAnsi(char16_t c) {
 // ============================================================================
 // The platform functions, answered by the machine above.
 // ============================================================================
+// What the simulated handles hold: an open key, a process snapshot and a loaded module.
+struct platform::KeyObject {
+  Hive hive;
+  std::u16string path;
+};
+
+struct platform::SnapshotObject {
+  std::vector<std::u16string> processes;
+  std::size_t next = 0;
+};
+
+struct platform::ModuleObject {
+  void* object;
+  std::u16string path;
+};
+
 namespace platform {
 namespace {
 
@@ -469,26 +485,10 @@ using sim::HandleClosed;
 using sim::HandleOpened;
 using sim::ShouldFail;
 
-struct OpenKey {
-  Hive hive;
-  std::u16string path;
-};
-
-struct Snapshot {
-  std::vector<std::u16string> processes;
-  std::size_t next = 0;
-};
-
-struct Module {
-  void* object;
-  std::u16string path;
-};
-
 // Copies a stored value out the way RegQueryValueEx does.
-long QueryValue(Handle key, const std::u16string& name, std::uint32_t* type, void* data, std::uint32_t* size) {
+long QueryValue(KeyObject* key, const std::u16string& name, std::uint32_t* type, void* data, std::uint32_t* size) {
   if (ShouldFail(__func__)) return kErrorAccessDenied;
-  auto* open = static_cast<OpenKey*>(key);
-  const std::optional<sim::Value> value = sim::GetValue(open->hive, open->path, name);
+  const std::optional<sim::Value> value = sim::GetValue(key->hive, key->path, name);
   if (!value) return kErrorFileNotFound;
   if (type) *type = value->type;
   const auto needed = static_cast<std::uint32_t>(value->bytes.size());
@@ -521,19 +521,20 @@ std::u16string ResolveModule(const std::u16string& path) {
 
 }  // namespace
 
-long RegOpenKey(Hive hive, const char16_t* subKey, std::uint32_t, Handle* key) noexcept {
+long RegOpenKey(Hive hive, const char16_t* subKey, std::uint32_t, KeyObject** key) noexcept {
   *key = nullptr;
   if (ShouldFail(__func__)) return kErrorAccessDenied;
   const sim::KeyData* found = sim::FindKey(hive, subKey);
   if (!found) return kErrorFileNotFound;
   if (found->denied) return kErrorAccessDenied;
-  *key = new (std::nothrow) OpenKey{hive, subKey};
+  *key = new (std::nothrow) KeyObject{hive, subKey};
   if (!*key) return 14;  // ERROR_OUTOFMEMORY
   HandleOpened();
   return kErrorSuccess;
 }
 
-long RegQueryValueW(Handle key, const char16_t* name, std::uint32_t* type, void* data, std::uint32_t* size) noexcept {
+long RegQueryValueW(KeyObject* key, const char16_t* name, std::uint32_t* type, void* data,
+                    std::uint32_t* size) noexcept {
   try {
     return QueryValue(key, name ? name : u"", type, data, size);
   } catch (...) {
@@ -541,7 +542,7 @@ long RegQueryValueW(Handle key, const char16_t* name, std::uint32_t* type, void*
   }
 }
 
-long RegQueryValueA(Handle key, const char* name, std::uint32_t* type, void* data, std::uint32_t* size) noexcept {
+long RegQueryValueA(KeyObject* key, const char* name, std::uint32_t* type, void* data, std::uint32_t* size) noexcept {
   try {
     std::uint32_t t = 0, wideSize = 0;
     long status = QueryValue(key, sim::Utf16(name ? name : ""), &t, nullptr, &wideSize);
@@ -568,7 +569,7 @@ long RegQueryValueA(Handle key, const char* name, std::uint32_t* type, void* dat
   }
 }
 
-long RegCreateKey(Hive hive, const char16_t* subKey, const char16_t* keyClass, std::uint32_t, Handle* key,
+long RegCreateKey(Hive hive, const char16_t* subKey, const char16_t* keyClass, std::uint32_t, KeyObject** key,
                   std::uint32_t* disposition) noexcept {
   *key = nullptr;
   if (ShouldFail(__func__)) return kErrorAccessDenied;
@@ -580,7 +581,7 @@ long RegCreateKey(Hive hive, const char16_t* subKey, const char16_t* keyClass, s
       sim::MakeKey(hive, subKey).keyClass = keyClass ? keyClass : u"";
       sim::SaveRegistry();
     }
-    *key = new OpenKey{hive, subKey};
+    *key = new KeyObject{hive, subKey};
     HandleOpened();
     return kErrorSuccess;
   } catch (...) {
@@ -588,21 +589,21 @@ long RegCreateKey(Hive hive, const char16_t* subKey, const char16_t* keyClass, s
   }
 }
 
-long RegSetValue(Handle key, const char16_t* name, std::uint32_t type, const void* data, std::uint32_t size) noexcept {
+long RegSetValue(KeyObject* key, const char16_t* name, std::uint32_t type, const void* data,
+                 std::uint32_t size) noexcept {
   if (ShouldFail(__func__)) return kErrorAccessDenied;
   try {
-    auto* open = static_cast<OpenKey*>(key);
     const auto* bytes = static_cast<const std::uint8_t*>(data);
-    sim::SetValue(open->hive, open->path, name ? name : u"", type, std::vector<std::uint8_t>(bytes, bytes + size));
+    sim::SetValue(key->hive, key->path, name ? name : u"", type, std::vector<std::uint8_t>(bytes, bytes + size));
     return kErrorSuccess;
   } catch (...) {
     return 14;
   }
 }
 
-long RegCloseKey(Handle key) noexcept {
+long RegCloseKey(KeyObject* key) noexcept {
   if (!key) return 6;  // ERROR_INVALID_HANDLE
-  delete static_cast<OpenKey*>(key);
+  delete key;
   HandleClosed();
   return kErrorSuccess;
 }
@@ -674,15 +675,15 @@ char16_t** CommandLineToArgv(const char16_t* commandLine, int* count) noexcept {
   return block;
 }
 
-void LocalFree(void* memory) noexcept {
+void LocalFree(char16_t** memory) noexcept {
   if (!memory) return;
   std::free(memory);
   HandleClosed();
 }
 
-Handle CreateSnapshot(std::uint32_t, std::uint32_t) noexcept {
+SnapshotObject* CreateSnapshot(std::uint32_t, std::uint32_t) noexcept {
   if (ShouldFail(__func__)) return nullptr;
-  auto* snapshot = new (std::nothrow) Snapshot;
+  auto* snapshot = new (std::nothrow) SnapshotObject;
   if (!snapshot) return nullptr;
   try {
     snapshot->processes = sim::S().processes;
@@ -695,9 +696,8 @@ Handle CreateSnapshot(std::uint32_t, std::uint32_t) noexcept {
 }
 
 namespace {
-bool NextProcess(Handle handle, ProcessEntry* entry, bool first) noexcept {
-  if (ShouldFail(__func__) || !handle) return false;
-  auto* snapshot = static_cast<Snapshot*>(handle);
+bool NextProcess(SnapshotObject* snapshot, ProcessEntry* entry, bool first) noexcept {
+  if (ShouldFail(__func__) || !snapshot) return false;
   if (first) snapshot->next = 0;
   if (snapshot->next >= snapshot->processes.size()) return false;
   const std::u16string& name = snapshot->processes[snapshot->next++];
@@ -708,12 +708,16 @@ bool NextProcess(Handle handle, ProcessEntry* entry, bool first) noexcept {
 }
 }  // namespace
 
-bool ProcessFirst(Handle snapshot, ProcessEntry* entry) noexcept { return NextProcess(snapshot, entry, true); }
-bool ProcessNext(Handle snapshot, ProcessEntry* entry) noexcept { return NextProcess(snapshot, entry, false); }
+bool ProcessFirst(SnapshotObject* snapshot, ProcessEntry* entry) noexcept {
+  return NextProcess(snapshot, entry, true);
+}
+bool ProcessNext(SnapshotObject* snapshot, ProcessEntry* entry) noexcept {
+  return NextProcess(snapshot, entry, false);
+}
 
-bool CloseHandle(Handle handle) noexcept {
-  if (!handle) return false;
-  delete static_cast<Snapshot*>(handle);
+bool CloseHandle(SnapshotObject* snapshot) noexcept {
+  if (!snapshot) return false;
+  delete snapshot;
   HandleClosed();
   return true;
 }
@@ -766,7 +770,7 @@ void OutputDebugString(const char16_t* text) noexcept {
   }
 }
 
-Handle LoadLibrary(const char16_t* path) noexcept {
+ModuleObject* LoadLibrary(const char16_t* path) noexcept {
   if (ShouldFail(__func__) || !path) return nullptr;
   try {
     const std::u16string file = ResolveModule(path);
@@ -775,26 +779,25 @@ Handle LoadLibrary(const char16_t* path) noexcept {
     if (!object) return nullptr;
     sim::AppendEvent("load", {file});
     HandleOpened();
-    return new Module{object, file};
+    return new ModuleObject{object, file};
   } catch (...) {
     return nullptr;
   }
 }
 
-void* GetProcAddress(Handle module, const char* name) noexcept {
+void* GetProcAddress(ModuleObject* module, const char* name) noexcept {
   if (ShouldFail(__func__) || !module) return nullptr;
-  return dlsym(static_cast<Module*>(module)->object, name);
+  return dlsym(module->object, name);
 }
 
-bool FreeLibrary(Handle module) noexcept {
+bool FreeLibrary(ModuleObject* module) noexcept {
   if (!module) return false;
-  auto* loaded = static_cast<Module*>(module);
   try {
-    sim::AppendEvent("free", {loaded->path});
+    sim::AppendEvent("free", {module->path});
   } catch (...) {
   }
-  dlclose(loaded->object);
-  delete loaded;
+  dlclose(module->object);
+  delete module;
   HandleClosed();
   return true;
 }

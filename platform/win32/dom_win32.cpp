@@ -6,7 +6,7 @@
 #include <ole2.h>
 #include <oleauto.h>
 
-#include "platform/dom.h"
+#include "platform/handles.h"
 #include "platform/win32/system_library.h"
 
 namespace platform {
@@ -27,72 +27,43 @@ DomObject** Out(T** out) noexcept {
   return reinterpret_cast<DomObject**>(out);
 }
 
-// The oleaut32 functions of the DOM calls, all found or all null. oleaut32.dll is loaded
-// from the system folder on first use and stays loaded for the rest of the process.
+// The oleaut32 functions of the DOM calls. oleaut32.dll is loaded from the system folder
+// on first use and stays loaded for the rest of the process. Without it (or without one
+// of them) stand-ins answer as a machine out of memory does: no string can be made, so
+// there is never one to free and no VARIANT ever holds one to clear.
 struct Automation {
-  decltype(&::SysAllocString) allocString = nullptr;
-  decltype(&::SysFreeString) freeString = nullptr;
-  decltype(&::VariantInit) variantInit = nullptr;
-  decltype(&::VariantClear) variantClear = nullptr;
+  decltype(&::SysAllocString) allocString;
+  decltype(&::SysFreeString) freeString;
+  decltype(&::VariantClear) variantClear;
 };
 
 const Automation& OleAutomation() noexcept {
   static const Automation functions = [] {
-    Automation found;
     const HMODULE module = win32::LoadSystemLibrary(L"oleaut32.dll");
-    found.allocString = win32::Lookup<decltype(found.allocString)>(module, "SysAllocString");
-    found.freeString = win32::Lookup<decltype(found.freeString)>(module, "SysFreeString");
-    found.variantInit = win32::Lookup<decltype(found.variantInit)>(module, "VariantInit");
-    found.variantClear = win32::Lookup<decltype(found.variantClear)>(module, "VariantClear");
-    if (!found.allocString || !found.freeString || !found.variantInit || !found.variantClear) return Automation{};
-    return found;
+    const Automation found{win32::Lookup<decltype(Automation::allocString)>(module, "SysAllocString"),
+                           win32::Lookup<decltype(Automation::freeString)>(module, "SysFreeString"),
+                           win32::Lookup<decltype(Automation::variantClear)>(module, "VariantClear")};
+    if (found.allocString && found.freeString && found.variantClear) return found;
+    return Automation{[](const OLECHAR*) -> BSTR { return nullptr; }, [](BSTR) {},
+                      [](VARIANT*) -> HRESULT { return S_OK; }};
   }();
   return functions;
 }
 
-// SysAllocString; without oleaut32 it fails as it does when out of memory.
-BSTR AllocString(const char16_t* text) noexcept {
-  const auto sysAllocString = OleAutomation().allocString;
-  return sysAllocString ? sysAllocString(reinterpret_cast<const OLECHAR*>(text)) : nullptr;
+void FreeString(BSTR value) noexcept { OleAutomation().freeString(value); }
+void ClearVariant(VARIANT* variant) noexcept { (void)OleAutomation().variantClear(variant); }
+
+// A BSTR, freed when its owner goes; and a VARIANT of the caller's, cleared when its owner goes.
+using UniqueBstr = UniqueAny<BSTR, FreeString>;
+using VariantClearer = UniqueAny<VARIANT*, ClearVariant>;
+
+// A BSTR copy of text; empty when it cannot be made.
+UniqueBstr CopyString(const char16_t* text) noexcept {
+  return UniqueBstr(OleAutomation().allocString(reinterpret_cast<const OLECHAR*>(text)));
 }
 
-// SysFreeString. A BSTR to free came from oleaut32, so the DLL is there to free it.
-void FreeString(BSTR value) noexcept {
-  if (const auto sysFreeString = OleAutomation().freeString) sysFreeString(value);
-}
-
-// VariantInit; without oleaut32 it marks the VARIANT empty as VariantInit does, so that
-// clearing it later is harmless.
-void InitVariant(VARIANT* variant) noexcept {
-  if (const auto variantInit = OleAutomation().variantInit) {
-    variantInit(variant);
-  } else {
-    variant->vt = VT_EMPTY;
-  }
-}
-
-// VariantClear; without oleaut32 nothing was allocated into the VARIANT, so there is
-// nothing to release.
-void ClearVariant(VARIANT* variant) noexcept {
-  if (const auto variantClear = OleAutomation().variantClear) (void)variantClear(variant);
-}
-
-// A BSTR copy of text, released when it goes out of scope.
-class Bstr {
- public:
-  explicit Bstr(const char16_t* text) noexcept : value_(AllocString(text)) {}
-  Bstr() noexcept = default;
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  ~Bstr() { FreeString(value_); }
-  BSTR get() const noexcept { return value_; }
-  BSTR* put() noexcept { return &value_; }
-  // Up to the first NUL, as the program keeps every DOM text.
-  WString text() const { return value_ ? WString(reinterpret_cast<const char16_t*>(value_)) : WString(); }
-
- private:
-  BSTR value_ = nullptr;
-};
+// Up to the first NUL, as the program keeps every DOM text.
+WString Text(BSTR value) { return value ? WString(reinterpret_cast<const char16_t*>(value)) : WString(); }
 
 }  // namespace
 
@@ -122,22 +93,21 @@ HResult DomPutAsync(DomObject* document, bool async) noexcept {
 }
 
 HResult DomLoad(DomObject* document, const char16_t* path, std::int16_t* success) noexcept {
-  VARIANT source;
-  InitVariant(&source);
+  const UniqueBstr file = CopyString(path);
+  if (!file) return hr::OutOfMemory;
+  VARIANT source{};
   source.vt = VT_BSTR;
-  source.bstrVal = AllocString(path);
-  if (!source.bstrVal) return hr::OutOfMemory;
+  source.bstrVal = file.get();  // lent: the owner above frees it
   VARIANT_BOOL loaded = VARIANT_FALSE;
   const HRESULT result = Document(document)->load(source, &loaded);
-  ClearVariant(&source);
   *success = loaded;
   return result;
 }
 
 HResult DomSelectSingleNode(DomObject* document, const char16_t* query, DomObject** node) noexcept {
   *node = nullptr;
-  Bstr pattern(query);
-  if (!pattern.get()) return hr::OutOfMemory;
+  const UniqueBstr pattern = CopyString(query);
+  if (!pattern) return hr::OutOfMemory;
   IXMLDOMNode* selected = nullptr;
   const HRESULT result = Document(document)->selectSingleNode(pattern.get(), &selected);
   *Out(node) = reinterpret_cast<DomObject*>(selected);
@@ -160,29 +130,23 @@ HResult DomListLength(DomObject* list, std::int32_t* length) noexcept {
 }
 
 HResult DomGetText(DomObject* element, WString* text) {
-  Bstr value;
+  UniqueBstr value;
   const HRESULT result = Element(element)->get_text(value.put());
-  if (result >= 0) *text = value.text();
+  if (result >= 0) *text = Text(value.get());
   return result;
 }
 
 HResult DomGetAttribute(DomObject* element, const char16_t* name, WString* value, bool* present) {
   *present = false;
-  Bstr attribute(name);
-  if (!attribute.get()) return hr::OutOfMemory;
-  VARIANT answer;
-  InitVariant(&answer);
+  const UniqueBstr attribute = CopyString(name);
+  if (!attribute) return hr::OutOfMemory;
+  VARIANT answer{};
+  const VariantClearer clear(&answer);
   const HRESULT result = Element(element)->getAttribute(attribute.get(), &answer);
   if (result >= 0 && answer.vt == VT_BSTR) {
     *present = true;
-    try {
-      *value = answer.bstrVal ? WString(reinterpret_cast<const char16_t*>(answer.bstrVal)) : WString();
-    } catch (...) {
-      ClearVariant(&answer);
-      throw;
-    }
+    *value = Text(answer.bstrVal);
   }
-  ClearVariant(&answer);
   return result;
 }
 

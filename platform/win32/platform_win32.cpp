@@ -40,49 +40,55 @@ Fn SystemFunction(const wchar_t* library, const char* name) noexcept {
 }
 
 HKEY Root(Hive hive) noexcept { return hive == Hive::CurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
-HKEY Key(Handle key) noexcept { return static_cast<HKEY>(key); }
+
+// The platform's handle types are the Windows handles under another name.
+HKEY Native(KeyObject* key) noexcept { return reinterpret_cast<HKEY>(key); }
+HANDLE Native(SnapshotObject* snapshot) noexcept { return reinterpret_cast<HANDLE>(snapshot); }
+HMODULE Native(ModuleObject* module) noexcept { return reinterpret_cast<HMODULE>(module); }
 
 }  // namespace
 
-long RegOpenKey(Hive hive, const char16_t* subKey, std::uint32_t access, Handle* key) noexcept {
+long RegOpenKey(Hive hive, const char16_t* subKey, std::uint32_t access, KeyObject** key) noexcept {
   HKEY opened = nullptr;
   const LSTATUS status = ::RegOpenKeyExW(Root(hive), W(subKey), 0, access, &opened);
-  *key = status == ERROR_SUCCESS ? opened : nullptr;
+  *key = status == ERROR_SUCCESS ? reinterpret_cast<KeyObject*>(opened) : nullptr;
   return status;
 }
 
-long RegQueryValueW(Handle key, const char16_t* name, std::uint32_t* type, void* data, std::uint32_t* size) noexcept {
+long RegQueryValueW(KeyObject* key, const char16_t* name, std::uint32_t* type, void* data,
+                    std::uint32_t* size) noexcept {
   DWORD t = 0, s = *size;
-  const LSTATUS status = ::RegQueryValueExW(Key(key), W(name), nullptr, &t, static_cast<BYTE*>(data), &s);
+  const LSTATUS status = ::RegQueryValueExW(Native(key), W(name), nullptr, &t, static_cast<BYTE*>(data), &s);
   if (type) *type = t;
   *size = s;
   return status;
 }
 
-long RegQueryValueA(Handle key, const char* name, std::uint32_t* type, void* data, std::uint32_t* size) noexcept {
+long RegQueryValueA(KeyObject* key, const char* name, std::uint32_t* type, void* data, std::uint32_t* size) noexcept {
   DWORD t = 0, s = *size;
-  const LSTATUS status = ::RegQueryValueExA(Key(key), name, nullptr, &t, static_cast<BYTE*>(data), &s);
+  const LSTATUS status = ::RegQueryValueExA(Native(key), name, nullptr, &t, static_cast<BYTE*>(data), &s);
   if (type) *type = t;
   *size = s;
   return status;
 }
 
-long RegCreateKey(Hive hive, const char16_t* subKey, const char16_t* keyClass, std::uint32_t access, Handle* key,
+long RegCreateKey(Hive hive, const char16_t* subKey, const char16_t* keyClass, std::uint32_t access, KeyObject** key,
                   std::uint32_t* disposition) noexcept {
   HKEY created = nullptr;
   DWORD d = 0;
   const LSTATUS status = ::RegCreateKeyExW(Root(hive), W(subKey), 0, const_cast<wchar_t*>(W(keyClass)),
                                           REG_OPTION_NON_VOLATILE, access, nullptr, &created, &d);
-  *key = status == ERROR_SUCCESS ? created : nullptr;
+  *key = status == ERROR_SUCCESS ? reinterpret_cast<KeyObject*>(created) : nullptr;
   if (disposition) *disposition = d;
   return status;
 }
 
-long RegSetValue(Handle key, const char16_t* name, std::uint32_t type, const void* data, std::uint32_t size) noexcept {
-  return ::RegSetValueExW(Key(key), W(name), 0, type, static_cast<const BYTE*>(data), size);
+long RegSetValue(KeyObject* key, const char16_t* name, std::uint32_t type, const void* data,
+                 std::uint32_t size) noexcept {
+  return ::RegSetValueExW(Native(key), W(name), 0, type, static_cast<const BYTE*>(data), size);
 }
 
-long RegCloseKey(Handle key) noexcept { return ::RegCloseKey(Key(key)); }
+long RegCloseKey(KeyObject* key) noexcept { return ::RegCloseKey(Native(key)); }
 
 const char16_t* GetCommandLine() noexcept { return reinterpret_cast<const char16_t*>(::GetCommandLineW()); }
 
@@ -92,11 +98,11 @@ char16_t** CommandLineToArgv(const char16_t* commandLine, int* count) noexcept {
   return split ? reinterpret_cast<char16_t**>(split(W(commandLine), count)) : nullptr;
 }
 
-void LocalFree(void* memory) noexcept { ::LocalFree(memory); }
+void LocalFree(char16_t** memory) noexcept { ::LocalFree(memory); }
 
-Handle CreateSnapshot(std::uint32_t flags, std::uint32_t processId) noexcept {
+SnapshotObject* CreateSnapshot(std::uint32_t flags, std::uint32_t processId) noexcept {
   HANDLE snapshot = ::CreateToolhelp32Snapshot(flags, processId);
-  return snapshot == INVALID_HANDLE_VALUE ? nullptr : snapshot;
+  return snapshot == INVALID_HANDLE_VALUE ? nullptr : reinterpret_cast<SnapshotObject*>(snapshot);
 }
 
 namespace {
@@ -109,19 +115,19 @@ bool CopyEntry(BOOL ok, const PROCESSENTRY32W& raw, ProcessEntry* entry) noexcep
 }
 }  // namespace
 
-bool ProcessFirst(Handle snapshot, ProcessEntry* entry) noexcept {
+bool ProcessFirst(SnapshotObject* snapshot, ProcessEntry* entry) noexcept {
   PROCESSENTRY32W raw{};
   raw.dwSize = sizeof raw;
-  return CopyEntry(::Process32FirstW(snapshot, &raw), raw, entry);
+  return CopyEntry(::Process32FirstW(Native(snapshot), &raw), raw, entry);
 }
 
-bool ProcessNext(Handle snapshot, ProcessEntry* entry) noexcept {
+bool ProcessNext(SnapshotObject* snapshot, ProcessEntry* entry) noexcept {
   PROCESSENTRY32W raw{};
   raw.dwSize = sizeof raw;
-  return CopyEntry(::Process32NextW(snapshot, &raw), raw, entry);
+  return CopyEntry(::Process32NextW(Native(snapshot), &raw), raw, entry);
 }
 
-bool CloseHandle(Handle handle) noexcept { return ::CloseHandle(handle) != FALSE; }
+bool CloseHandle(SnapshotObject* snapshot) noexcept { return ::CloseHandle(Native(snapshot)) != FALSE; }
 
 int MessageBox(const char16_t* text, const char16_t* caption, std::uint32_t type) noexcept {
   // Only a run that shows its box loads user32 for it.
@@ -150,18 +156,18 @@ bool CreateDirectory(const char16_t* path) noexcept { return ::CreateDirectoryW(
 
 void OutputDebugString(const char16_t* text) noexcept { ::OutputDebugStringW(W(text)); }
 
-Handle LoadLibrary(const char16_t* path) noexcept {
+ModuleObject* LoadLibrary(const char16_t* path) noexcept {
   // A bare name comes from the system folder only, on every Windows version.
-  for (const char16_t* c = path; *c; ++c)
-    if (*c == u'\\' || *c == u'/' || *c == u':') return ::LoadLibraryW(W(path));
-  return win32::LoadSystemLibrary(W(path));
+  const char16_t* c = path;
+  while (*c && *c != u'\\' && *c != u'/' && *c != u':') ++c;
+  return reinterpret_cast<ModuleObject*>(*c ? ::LoadLibraryW(W(path)) : win32::LoadSystemLibrary(W(path)));
 }
 
-void* GetProcAddress(Handle module, const char* name) noexcept {
-  return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(module), name));
+void* GetProcAddress(ModuleObject* module, const char* name) noexcept {
+  return reinterpret_cast<void*>(::GetProcAddress(Native(module), name));
 }
 
-bool FreeLibrary(Handle module) noexcept { return ::FreeLibrary(static_cast<HMODULE>(module)) != FALSE; }
+bool FreeLibrary(ModuleObject* module) noexcept { return ::FreeLibrary(Native(module)) != FALSE; }
 
 void RestrictDllSearchToSystem() noexcept {
   // Looked up, not imported, so that the program starts on a Windows 7 without the loader
