@@ -45,14 +45,20 @@ std::vector<std::string> Lines(const std::filesystem::path& path) {
   return lines;
 }
 
-// A table text: outer quotes dropped, \u{HEX} made the character, {profile} put in.
-std::u16string Text(std::string value) {
+// A table text as bytes: outer quotes dropped, \u{HEX} made that character in UTF-8, \x{HH} that byte.
+std::string Unescape(std::string value) {
   if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
-  for (std::size_t at; (at = value.find("\\u{")) != std::string::npos;) {
-    const std::size_t end = value.find('}', at);
-    value.replace(at, end - at + 1, sim::Utf8(std::u16string(1, static_cast<char16_t>(std::stoul(value.substr(at + 3), nullptr, 16)))));
-  }
-  std::u16string text = sim::Utf16(value);
+  for (const std::string escape : {"\\u{", "\\x{"})
+    for (std::size_t at; (at = value.find(escape)) != std::string::npos;) {
+      const auto code = static_cast<char16_t>(std::stoul(value.substr(at + 3), nullptr, 16));
+      value.replace(at, value.find('}', at) - at + 1, escape[1] == 'u' ? sim::Utf8(std::u16string(1, code)) : std::string(1, char(code)));
+    }
+  return value;
+}
+
+// A table text as UTF-16, with {profile} put in.
+std::u16string Text(const std::string& value) {
+  std::u16string text = sim::Utf16(Unescape(value));
   for (std::size_t at; (at = text.find(u"{profile}")) != std::u16string::npos;) text.replace(at, 9, Profile());
   return text;
 }
@@ -168,11 +174,16 @@ void Prepare(const Row& row) {
       const RegPath at = Split(value);
       sim::DeleteValue(at.hive, at.key, at.name);
     }
-    if (key == "file") {
+    if (key == "file" || key == "file16") {
       const std::size_t eq = value.find(" = ");
       const std::filesystem::path file = Host(Text(value.substr(0, eq)));
       std::filesystem::create_directories(file.parent_path());
-      std::ofstream(file, std::ios::binary) << value.substr(eq + 3);
+      std::string bytes = Unescape(value.substr(eq + 3));
+      if (key == "file16") {
+        const std::u16string text = u"\uFEFF" + Text(value.substr(eq + 3));
+        bytes.assign(reinterpret_cast<const char*>(text.data()), 2 * text.size());
+      }
+      std::ofstream(file, std::ios::binary) << bytes;
     }
     if (key == "dir") std::filesystem::create_directories(Host(Text(value)));
     if (key == "process") processes.push_back(Text(value));

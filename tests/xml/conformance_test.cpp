@@ -60,53 +60,6 @@ TEST_F(Dom, QueriesThatSelectNoElementGiveFailureResults) {
   }
 }
 
-TEST_F(Dom, DeclaredEncodingsAreRead) {
-  struct Case {
-    const char* name;
-    std::string bytes;
-  };
-  const std::string utf8 = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><modulestrings><string id=\"a\">\xC3\xA9t\xC3\xA9 \xE2\x82\xAC</string></modulestrings>";
-  std::string utf16 = "\xFF\xFE";
-  for (char c : std::string("<?xml version=\"1.0\" encoding=\"UTF-16\"?><modulestrings><string id=\"a\">"))
-    utf16 += c, utf16 += '\0';
-  utf16 += std::string("\xE9\x00t\x00\xE9\x00 \x00\xAC\x20", 10);
-  for (char c : std::string("</string></modulestrings>")) utf16 += c, utf16 += '\0';
-  const Case cases[] = {
-      {"utf8.xml", utf8},
-      {"utf16.xml", utf16},
-      {"cp1252.xml", "<?xml version=\"1.0\" encoding=\"windows-1252\"?><modulestrings><string id=\"a\">\xE9t\xE9 \x80</string></modulestrings>"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    XMLDocument document;
-    ASSERT_EQ(document.Load(File(c.name, c.bytes)), platform::hr::Ok);
-    EXPECT_EQ(document.GetNodeText(u"modulestrings/string[0]"), u"\u00E9t\u00E9 \u20AC");
-  }
-}
-
-TEST_F(Dom, FailedLoadsGiveEFailAndKeepTheDocument) {
-  XMLDocument document;
-  // Before any load, every query gives its failure result.
-  EXPECT_FALSE(document.NodeExists(u"modulestrings"));
-  EXPECT_EQ(document.GetChildCount(u"modulestrings"), -1);
-  EXPECT_EQ(document.GetNodeText(u"modulestrings"), u"");
-
-  const std::u16string malformed = File("bad.xml", "<modulestrings><string id=\"a\">x</modulestrings>");
-  const std::u16string missing = File("dir.xml", "") + u".missing";
-  for (const std::u16string& path : {malformed, missing, malformed}) {
-    EXPECT_EQ(document.Load(path), platform::hr::Fail);
-    EXPECT_FALSE(document.NodeExists(u"modulestrings"));
-  }
-  // The same object loads a good file afterwards.
-  EXPECT_EQ(document.Load(File("good.xml", kStrings)), platform::hr::Ok);
-  EXPECT_TRUE(document.NodeExists(u"modulestrings/string[0]"));
-  // An empty root counts no children; a file with another root has no modulestrings.
-  EXPECT_EQ(document.Load(File("empty.xml", "<modulestrings/>")), platform::hr::Ok);
-  EXPECT_EQ(document.GetChildCount(u"modulestrings"), 0);
-  EXPECT_EQ(document.Load(File("other.xml", "<other><string id=\"a\">x</string></other>")), platform::hr::Ok);
-  EXPECT_EQ(document.GetChildCount(u"modulestrings"), -1);
-}
-
 // Hostile string files: whatever a DOM makes of them (its limits on depth, entities and
 // external references are its own defaults), a load gives S_OK or E_FAIL, never anything
 // else and never a crash, and a file that loads still answers its first query.
