@@ -61,7 +61,8 @@ struct State {
   bool restricted = false;
 };
 
-State& S() {
+// The current machine's state.
+State& Current() {
   static State state;
   return state;
 }
@@ -91,14 +92,14 @@ std::u16string UnhexText(const std::string& text) {
   return out;
 }
 
-std::string RegistryFile() { return S().root + "/registry"; }
-std::string EventsFile() { return S().root + "/events"; }
+std::string RegistryFile() { return Current().root + "/registry"; }
+std::string EventsFile() { return Current().root + "/events"; }
 
 // Replaces the registry file whole, so that a failure part-way leaves the old one.
 void SaveRegistry() {
   std::ostringstream out;
   out.exceptions(std::ios::badbit | std::ios::failbit);  // a stream swallows running out of memory
-  for (const auto& [id, key] : S().registry) {
+  for (const auto& [id, key] : Current().registry) {
     out << "K " << id.first << ' ' << HexText(key.name) << ' ' << HexText(key.keyClass) << ' ' << key.denied << '\n';
     for (const auto& [lower, entry] : key.values)
       out << "V " << HexText(entry.first) << ' ' << entry.second.type << ' '
@@ -115,7 +116,7 @@ void SaveRegistry() {
 }
 
 void LoadRegistry() {
-  S().registry.clear();
+  Current().registry.clear();
   std::ifstream in(RegistryFile());
   std::string tag;
   KeyData* current = nullptr;
@@ -125,7 +126,7 @@ void LoadRegistry() {
       std::string name, keyClass;
       bool denied = false;
       in >> hive >> name >> keyClass >> denied;
-      KeyData& key = S().registry[{hive, Lower(UnhexText(name))}];
+      KeyData& key = Current().registry[{hive, Lower(UnhexText(name))}];
       key.name = UnhexText(name);
       key.keyClass = UnhexText(keyClass);
       key.denied = denied;
@@ -149,12 +150,12 @@ void AppendEvent(const std::string& kind, std::initializer_list<std::u16string> 
 }
 
 KeyData* FindKey(Hive hive, const std::u16string& path) {
-  auto it = S().registry.find({static_cast<int>(hive), Lower(path)});
-  return it == S().registry.end() ? nullptr : &it->second;
+  auto it = Current().registry.find({static_cast<int>(hive), Lower(path)});
+  return it == Current().registry.end() ? nullptr : &it->second;
 }
 
 KeyData& MakeKey(Hive hive, const std::u16string& path) {
-  KeyData& key = S().registry[{static_cast<int>(hive), Lower(path)}];
+  KeyData& key = Current().registry[{static_cast<int>(hive), Lower(path)}];
   if (key.name.empty()) key.name = path;
   return key;
 }
@@ -163,7 +164,7 @@ KeyData& MakeKey(Hive hive, const std::u16string& path) {
 
 // ---- internal hooks shared with the DOM stand-in ----
 bool ShouldFail(const char* call) {
-  State& s = S();
+  State& s = Current();
   ++s.calls;
   bool fail = s.failAt != 0 && (s.calls == s.failAt || (s.failPersistent && s.calls > s.failAt));
   if (auto it = s.namedFailures.find(call); it != s.namedFailures.end() && it->second > 0) {
@@ -173,9 +174,9 @@ bool ShouldFail(const char* call) {
   if (fail && s.firstFailed.empty()) s.firstFailed = call;
   return fail;
 }
-void HandleOpened() { ++S().handles; }
-void HandleClosed() { --S().handles; }
-bool ComInitialized() { return S().comDepth > 0; }
+void HandleOpened() { ++Current().handles; }
+void HandleClosed() { --Current().handles; }
+bool ComInitialized() { return Current().comDepth > 0; }
 
 // ---- Machine ----
 Machine::Machine() {
@@ -186,7 +187,7 @@ Machine::Machine() {
   if (!made) made = mkdtemp(fallback);
   if (!made) throw std::runtime_error("cannot make a temporary folder");
   root_ = made;
-  State& s = S();
+  State& s = Current();
   s = State{};
   s.root = root_;
   fs::create_directories(root_ + "/fs/C:/cwd");
@@ -252,11 +253,11 @@ std::optional<std::u16string> KeyClass(Hive hive, const std::u16string& key) {
 
 void SetProcesses(std::vector<std::u16string> exeNames) {
   exeNames.insert(exeNames.begin(), {u"System", u"explorer.exe"});  // every machine runs these
-  S().processes = std::move(exeNames);
+  Current().processes = std::move(exeNames);
 }
-void SetCommandLine(const std::u16string& commandLine) { S().commandLine = commandLine; }
-void SetSpecialFolder(int csidl, const std::u16string& path) { S().folders[csidl] = path; }
-void SetProgramFolder(const std::u16string& path) { S().programFolder = path; }
+void SetCommandLine(const std::u16string& commandLine) { Current().commandLine = commandLine; }
+void SetSpecialFolder(int csidl, const std::u16string& path) { Current().folders[csidl] = path; }
+void SetProgramFolder(const std::u16string& path) { Current().programFolder = path; }
 
 // ---- Files ----
 namespace {
@@ -298,7 +299,7 @@ std::vector<std::u16string> Components(const std::u16string& windowsPath) {
 }  // namespace
 
 std::string HostPath(const std::u16string& windowsPath) {
-  std::string host = S().root + "/fs";
+  std::string host = Current().root + "/fs";
   for (const std::u16string& part : Components(windowsPath)) {
     std::string name = Utf8(part);
     if (!fs::exists(host + "/" + name)) {
@@ -336,12 +337,12 @@ bool Exists(const std::u16string& windowsPath) { return fs::exists(HostPath(wind
 
 // ---- Faults and events ----
 void FailCall(std::uint64_t n, bool persistent) {
-  S().failAt = n;
-  S().failPersistent = persistent;
+  Current().failAt = n;
+  Current().failPersistent = persistent;
 }
-void FailNamed(const std::string& call, int times) { S().namedFailures[call] = times; }
-std::uint64_t CallCount() { return S().calls; }
-std::uint64_t OpenHandles() { return S().handles; }
+void FailNamed(const std::string& call, int times) { Current().namedFailures[call] = times; }
+std::uint64_t CallCount() { return Current().calls; }
+std::uint64_t OpenHandles() { return Current().handles; }
 
 std::vector<Event> Events() {
   std::vector<Event> events;
@@ -358,18 +359,16 @@ std::vector<Event> Events() {
   return events;
 }
 
-void Reload() { LoadRegistry(); }
-
 RunResult RunInChild(int (*body)()) {
   std::fflush(nullptr);
   const pid_t child = fork();
   if (child == 0) {
-    if (chdir((S().root + "/fs").c_str()) != 0) _exit(120);
+    if (chdir((Current().root + "/fs").c_str()) != 0) _exit(120);
     // Registered first, so it runs last: after every shared object of the run is gone.
     std::atexit([] {
-      std::ofstream out(S().root + "/exit");
-      out << S().calls << ' ' << S().handles << ' ' << S().comDepth << ' '
-          << (S().firstFailed.empty() ? "-" : S().firstFailed) << '\n';
+      std::ofstream out(Current().root + "/exit");
+      out << Current().calls << ' ' << Current().handles << ' ' << Current().comDepth << ' '
+          << (Current().firstFailed.empty() ? "-" : Current().firstFailed) << '\n';
     });
     // As in a real process, an exception that nothing catches ends it (not the test around it).
     std::exit([body]() noexcept { return body(); }());
@@ -379,12 +378,12 @@ RunResult RunInChild(int (*body)()) {
   RunResult result;
   result.exited = WIFEXITED(status);
   result.exitCode = result.exited ? WEXITSTATUS(status) : -WTERMSIG(status);
-  std::ifstream in(S().root + "/exit");
+  std::ifstream in(Current().root + "/exit");
   int comDepth = -1;
   if (in >> result.calls >> result.handlesLeft >> comDepth >> result.firstFailed) result.comBalanced = comDepth == 0;
   std::error_code ignored;
-  fs::remove(S().root + "/exit", ignored);
-  Reload();
+  fs::remove(Current().root + "/exit", ignored);
+  LoadRegistry();
   return result;
 }
 
@@ -509,9 +508,9 @@ long QueryValue(KeyObject* key, const std::u16string& name, std::uint32_t* type,
 std::u16string ResolveModule(const std::u16string& path) {
   if (path.find_first_of(u"\\/") != std::u16string::npos) return path;
   std::vector<std::u16string> search;
-  if (!sim::S().restricted) search.push_back(sim::S().programFolder);
+  if (!sim::Current().restricted) search.push_back(sim::Current().programFolder);
   search.push_back(sim::kSystemFolder);
-  if (!sim::S().restricted) search.push_back(sim::kCurrentFolder);
+  if (!sim::Current().restricted) search.push_back(sim::kCurrentFolder);
   for (const std::u16string& folder : search) {
     const std::u16string candidate = folder + u"\\" + path;
     if (sim::Exists(candidate)) return candidate;
@@ -608,7 +607,7 @@ long RegCloseKey(KeyObject* key) noexcept {
   return kErrorSuccess;
 }
 
-const char16_t* GetCommandLine() noexcept { return sim::S().commandLine.c_str(); }
+const char16_t* GetCommandLine() noexcept { return sim::Current().commandLine.c_str(); }
 
 char16_t** CommandLineToArgv(const char16_t* commandLine, int* count) noexcept {
   *count = 0;
@@ -619,7 +618,7 @@ char16_t** CommandLineToArgv(const char16_t* commandLine, int* count) noexcept {
   // The program name: up to the closing quote, or up to the first blank; no escapes.
   std::u16string program;
   if (line.empty()) {
-    program = sim::S().programFolder + u"\\plainrunctl.exe";
+    program = sim::Current().programFolder + u"\\plainrunctl.exe";
   } else if (line[0] == u'"') {
     for (i = 1; i < line.size() && line[i] != u'"'; ++i) program += line[i];
     if (i < line.size()) ++i;
@@ -686,7 +685,7 @@ SnapshotObject* CreateSnapshot(std::uint32_t, std::uint32_t) noexcept {
   auto* snapshot = new (std::nothrow) SnapshotObject;
   if (!snapshot) return nullptr;
   try {
-    snapshot->processes = sim::S().processes;
+    snapshot->processes = sim::Current().processes;
   } catch (...) {
     delete snapshot;
     return nullptr;
@@ -735,8 +734,8 @@ int MessageBox(const char16_t* text, const char16_t* caption, std::uint32_t type
 bool GetSpecialFolderPath(char16_t* buffer, int csidl, bool create) noexcept {
   if (ShouldFail(__func__)) return false;
   try {
-    auto it = sim::S().folders.find(csidl);
-    if (it == sim::S().folders.end() || it->second.empty() || it->second.size() >= kMaxPath) return false;
+    auto it = sim::Current().folders.find(csidl);
+    if (it == sim::Current().folders.end() || it->second.empty() || it->second.size() >= kMaxPath) return false;
     if (create) fs::create_directories(sim::HostPath(it->second));
     std::memcpy(buffer, it->second.c_str(), (it->second.size() + 1) * sizeof(char16_t));
     return true;
@@ -802,16 +801,16 @@ bool FreeLibrary(ModuleObject* module) noexcept {
   return true;
 }
 
-void RestrictDllSearchToSystem() noexcept { sim::S().restricted = true; }
+void RestrictDllSearchToSystem() noexcept { sim::Current().restricted = true; }
 
 HResult CoInitialize() noexcept {
   if (ShouldFail(__func__)) return hr::Fail;
-  ++sim::S().comDepth;
+  ++sim::Current().comDepth;
   return hr::Ok;
 }
 
 void CoUninitialize() noexcept {
-  if (sim::S().comDepth > 0) --sim::S().comDepth;
+  if (sim::Current().comDepth > 0) --sim::Current().comDepth;
 }
 
 int Wcsicmp(const char16_t* a, const char16_t* b) noexcept {

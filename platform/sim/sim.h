@@ -100,8 +100,6 @@ struct RunResult {
 // <root>/fs/C:/x/log.csv.
 RunResult RunInChild(int (*body)());
 
-// Reads back the registry and events after a child changed them.
-void Reload();
 
 // UTF-8 of UTF-16 text, for messages and host paths.
 [[nodiscard]] std::string Utf8(const std::u16string& text);

@@ -49,7 +49,7 @@ DomObject* Make(DomObject::Kind kind, std::shared_ptr<Tree> document, xmlNodePtr
   return object;
 }
 
-const xmlChar* X(const std::string& text) { return reinterpret_cast<const xmlChar*>(text.c_str()); }
+const xmlChar* XmlName(const std::string& text) { return reinterpret_cast<const xmlChar*>(text.c_str()); }
 WString FromXml(const xmlChar* text) { return text ? sim::Utf16(reinterpret_cast<const char*>(text)) : WString(); }
 
 struct XmlFree {
@@ -282,8 +282,8 @@ HResult DomGetAttribute(DomObject* element, const char16_t* name, WString* value
   *present = false;
   if (sim::ShouldFail(__func__)) return hr::Fail;
   const std::string attribute = sim::Utf8(name);
-  if (!xmlHasProp(element->node, X(attribute))) return hr::False;
-  XmlText content(xmlGetProp(element->node, X(attribute)));
+  if (!xmlHasProp(element->node, XmlName(attribute))) return hr::False;
+  XmlText content(xmlGetProp(element->node, XmlName(attribute)));
   *value = FromXml(content.get());
   *present = true;
   return hr::Ok;

@@ -29,8 +29,8 @@ namespace platform {
 namespace {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t));
-const wchar_t* W(const char16_t* text) noexcept { return reinterpret_cast<const wchar_t*>(text); }
-wchar_t* W(char16_t* text) noexcept { return reinterpret_cast<wchar_t*>(text); }
+const wchar_t* Wide(const char16_t* text) noexcept { return reinterpret_cast<const wchar_t*>(text); }
+wchar_t* Wide(char16_t* text) noexcept { return reinterpret_cast<wchar_t*>(text); }
 
 // A function of a system DLL, looked up when first needed. Null when the DLL or the
 // function is missing, which callers treat as the call failing.
@@ -50,7 +50,7 @@ HMODULE Native(ModuleObject* module) noexcept { return reinterpret_cast<HMODULE>
 
 long RegOpenKey(Hive hive, const char16_t* subKey, std::uint32_t access, KeyObject** key) noexcept {
   HKEY opened = nullptr;
-  const LSTATUS status = ::RegOpenKeyExW(Root(hive), W(subKey), 0, access, &opened);
+  const LSTATUS status = ::RegOpenKeyExW(Root(hive), Wide(subKey), 0, access, &opened);
   *key = status == ERROR_SUCCESS ? reinterpret_cast<KeyObject*>(opened) : nullptr;
   return status;
 }
@@ -58,7 +58,7 @@ long RegOpenKey(Hive hive, const char16_t* subKey, std::uint32_t access, KeyObje
 long RegQueryValueW(KeyObject* key, const char16_t* name, std::uint32_t* type, void* data,
                     std::uint32_t* size) noexcept {
   DWORD t = 0, s = *size;
-  const LSTATUS status = ::RegQueryValueExW(Native(key), W(name), nullptr, &t, static_cast<BYTE*>(data), &s);
+  const LSTATUS status = ::RegQueryValueExW(Native(key), Wide(name), nullptr, &t, static_cast<BYTE*>(data), &s);
   if (type) *type = t;
   *size = s;
   return status;
@@ -76,7 +76,7 @@ long RegCreateKey(Hive hive, const char16_t* subKey, const char16_t* keyClass, s
                   std::uint32_t* disposition) noexcept {
   HKEY created = nullptr;
   DWORD d = 0;
-  const LSTATUS status = ::RegCreateKeyExW(Root(hive), W(subKey), 0, const_cast<wchar_t*>(W(keyClass)),
+  const LSTATUS status = ::RegCreateKeyExW(Root(hive), Wide(subKey), 0, const_cast<wchar_t*>(Wide(keyClass)),
                                           REG_OPTION_NON_VOLATILE, access, nullptr, &created, &d);
   *key = status == ERROR_SUCCESS ? reinterpret_cast<KeyObject*>(created) : nullptr;
   if (disposition) *disposition = d;
@@ -85,7 +85,7 @@ long RegCreateKey(Hive hive, const char16_t* subKey, const char16_t* keyClass, s
 
 long RegSetValue(KeyObject* key, const char16_t* name, std::uint32_t type, const void* data,
                  std::uint32_t size) noexcept {
-  return ::RegSetValueExW(Native(key), W(name), 0, type, static_cast<const BYTE*>(data), size);
+  return ::RegSetValueExW(Native(key), Wide(name), 0, type, static_cast<const BYTE*>(data), size);
 }
 
 long RegCloseKey(KeyObject* key) noexcept { return ::RegCloseKey(Native(key)); }
@@ -95,7 +95,7 @@ const char16_t* GetCommandLine() noexcept { return reinterpret_cast<const char16
 char16_t** CommandLineToArgv(const char16_t* commandLine, int* count) noexcept {
   static const auto split = SystemFunction<decltype(&::CommandLineToArgvW)>(L"shell32.dll", "CommandLineToArgvW");
   *count = 0;
-  return split ? reinterpret_cast<char16_t**>(split(W(commandLine), count)) : nullptr;
+  return split ? reinterpret_cast<char16_t**>(split(Wide(commandLine), count)) : nullptr;
 }
 
 void LocalFree(char16_t** memory) noexcept { ::LocalFree(memory); }
@@ -132,13 +132,13 @@ bool CloseHandle(SnapshotObject* snapshot) noexcept { return ::CloseHandle(Nativ
 int MessageBox(const char16_t* text, const char16_t* caption, std::uint32_t type) noexcept {
   // Only a run that shows its box loads user32 for it.
   static const auto messageBox = SystemFunction<decltype(&::MessageBoxW)>(L"user32.dll", "MessageBoxW");
-  return messageBox ? messageBox(nullptr, W(text), W(caption), type) : 0;
+  return messageBox ? messageBox(nullptr, Wide(text), Wide(caption), type) : 0;
 }
 
 bool GetSpecialFolderPath(char16_t* buffer, int csidl, bool create) noexcept {
   static const auto folderPath =
       SystemFunction<decltype(&::SHGetSpecialFolderPathW)>(L"shell32.dll", "SHGetSpecialFolderPathW");
-  return folderPath && folderPath(nullptr, W(buffer), csidl, create) != FALSE;
+  return folderPath && folderPath(nullptr, Wide(buffer), csidl, create) != FALSE;
 }
 
 bool PathFileExists(const char16_t* path) noexcept {
@@ -147,20 +147,20 @@ bool PathFileExists(const char16_t* path) noexcept {
   // which leaves the process's alone and, under Wine, needs no call to the server.
   DWORD oldMode = 0;
   const BOOL quiet = ::SetThreadErrorMode(SEM_FAILCRITICALERRORS, &oldMode);
-  const bool exists = ::GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES;
+  const bool exists = ::GetFileAttributesW(Wide(path)) != INVALID_FILE_ATTRIBUTES;
   if (quiet) ::SetThreadErrorMode(oldMode, nullptr);
   return exists;
 }
 
-bool CreateDirectory(const char16_t* path) noexcept { return ::CreateDirectoryW(W(path), nullptr) != FALSE; }
+bool CreateDirectory(const char16_t* path) noexcept { return ::CreateDirectoryW(Wide(path), nullptr) != FALSE; }
 
-void OutputDebugString(const char16_t* text) noexcept { ::OutputDebugStringW(W(text)); }
+void OutputDebugString(const char16_t* text) noexcept { ::OutputDebugStringW(Wide(text)); }
 
 ModuleObject* LoadLibrary(const char16_t* path) noexcept {
   // A bare name comes from the system folder only, on every Windows version.
   const char16_t* c = path;
   while (*c && *c != u'\\' && *c != u'/' && *c != u':') ++c;
-  return reinterpret_cast<ModuleObject*>(*c ? ::LoadLibraryW(W(path)) : win32::LoadSystemLibrary(W(path)));
+  return reinterpret_cast<ModuleObject*>(*c ? ::LoadLibraryW(Wide(path)) : win32::LoadSystemLibrary(Wide(path)));
 }
 
 void* GetProcAddress(ModuleObject* module, const char* name) noexcept {
@@ -181,9 +181,9 @@ HResult CoInitialize() noexcept { return ::CoInitialize(nullptr); }
 
 void CoUninitialize() noexcept { ::CoUninitialize(); }
 
-int Wcsicmp(const char16_t* a, const char16_t* b) noexcept { return ::_wcsicmp(W(a), W(b)); }
+int Wcsicmp(const char16_t* a, const char16_t* b) noexcept { return ::_wcsicmp(Wide(a), Wide(b)); }
 
-void Wcslwr(char16_t* text, std::size_t units) noexcept { (void)::_wcslwr_s(W(text), units); }
+void Wcslwr(char16_t* text, std::size_t units) noexcept { (void)::_wcslwr_s(Wide(text), units); }
 
 bool IsWSpace(char16_t c) noexcept { return ::iswspace(c) != 0; }
 
@@ -192,7 +192,7 @@ WString AnsiToWide(const std::string& text) {
   const int length = ::MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   if (length <= 0) throw std::bad_alloc();
   WString wide(static_cast<std::size_t>(length), u'\0');
-  ::MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), W(wide.data()), length);
+  ::MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), Wide(wide.data()), length);
   return wide;
 }
 

@@ -22,7 +22,7 @@ namespace {
 const fs::path kSystem = sim::kSystemFolder;
 const std::wstring kStubs[] = {L"mapistub", L"mapi32"};
 
-std::wstring W(const std::u16string& text) { return {text.begin(), text.end()}; }
+std::wstring Wide(const std::u16string& text) { return {text.begin(), text.end()}; }
 HKEY Root(sim::Hive hive) { return hive == sim::Hive::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
 
 std::u16string WindowText(HWND window) {
@@ -68,7 +68,7 @@ PROCESS_INFORMATION Start(const std::u16string& commandLine) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  std::wstring line = W(commandLine);
+  std::wstring line = Wide(commandLine);
   CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
   CloseHandle(process.hThread);
   return process;
@@ -117,23 +117,23 @@ Machine::~Machine() = default;
 void SetValue(Hive hive, const std::u16string& key, const std::u16string& name, std::uint32_t type,
               std::vector<std::uint8_t> bytes) {
   HKEY handle = nullptr;
-  RegCreateKeyExW(Root(hive), W(key).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle, nullptr);
-  RegSetValueExW(handle, W(name).c_str(), 0, type, bytes.data(), static_cast<DWORD>(bytes.size()));
+  RegCreateKeyExW(Root(hive), Wide(key).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle, nullptr);
+  RegSetValueExW(handle, Wide(name).c_str(), 0, type, bytes.data(), static_cast<DWORD>(bytes.size()));
   RegCloseKey(handle);
 }
 
 void DeleteValue(Hive hive, const std::u16string& key, const std::u16string& name) {
-  RegDeleteKeyValueW(Root(hive), W(key).c_str(), W(name).c_str());
+  RegDeleteKeyValueW(Root(hive), Wide(key).c_str(), Wide(name).c_str());
 }
 
 std::optional<Value> GetValue(Hive hive, const std::u16string& key, const std::u16string& name) {
   HKEY handle = nullptr;
   DWORD type = 0, size = 0;
   std::optional<Value> value;
-  if (!RegOpenKeyExW(Root(hive), W(key).c_str(), 0, KEY_QUERY_VALUE, &handle) &&
-      !RegQueryValueExW(handle, W(name).c_str(), nullptr, &type, nullptr, &size)) {
+  if (!RegOpenKeyExW(Root(hive), Wide(key).c_str(), 0, KEY_QUERY_VALUE, &handle) &&
+      !RegQueryValueExW(handle, Wide(name).c_str(), nullptr, &type, nullptr, &size)) {
     value = Value{type, std::vector<std::uint8_t>(size)};
-    RegQueryValueExW(handle, W(name).c_str(), nullptr, nullptr, value->bytes.data(), &size);
+    RegQueryValueExW(handle, Wide(name).c_str(), nullptr, nullptr, value->bytes.data(), &size);
   }
   RegCloseKey(handle);
   return value;
