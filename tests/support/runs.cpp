@@ -45,22 +45,25 @@ std::vector<std::string> Lines(const std::filesystem::path& path) {
   return lines;
 }
 
-// A table text as bytes: outer quotes dropped, \u{HEX} made that character in UTF-8, \x{HH} that byte.
-std::string Unescape(std::string value) {
+// A table text: outer quotes dropped, \u{HEX} made that UTF-16 code unit, {profile} put in.
+std::u16string Text(std::string value) {
   if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
-  for (const std::string escape : {"\\u{", "\\x{"})
-    for (std::size_t at; (at = value.find(escape)) != std::string::npos;) {
-      const auto code = static_cast<char16_t>(std::stoul(value.substr(at + 3), nullptr, 16));
-      value.replace(at, value.find('}', at) - at + 1, escape[1] == 'u' ? sim::Utf8(std::u16string(1, code)) : std::string(1, char(code)));
-    }
-  return value;
-}
-
-// A table text as UTF-16, with {profile} put in.
-std::u16string Text(const std::string& value) {
-  std::u16string text = sim::Utf16(Unescape(value));
+  std::u16string text = sim::Utf16(value);
+  for (std::size_t at; (at = text.find(u"\\u{")) != std::u16string::npos;) {
+    const std::size_t end = text.find(u'}', at);
+    text.replace(at, end - at + 1, 1, static_cast<char16_t>(std::stoul(sim::Utf8(text.substr(at + 3, end - at - 3)), nullptr, 16)));
+  }
   for (std::size_t at; (at = text.find(u"{profile}")) != std::u16string::npos;) text.replace(at, 9, Profile());
   return text;
+}
+
+// A file's content as bytes: \x{HH} is that byte, the rest its text in UTF-8.
+std::string Bytes(const std::string& value) {
+  std::string bytes;
+  std::size_t from = 0;
+  for (std::size_t at; (at = value.find("\\x{", from)) != std::string::npos; from = value.find('}', at) + 1)
+    bytes += sim::Utf8(Text(value.substr(from, at - from))) + static_cast<char>(std::stoul(value.substr(at + 3), nullptr, 16));
+  return bytes + sim::Utf8(Text(value.substr(from)));
 }
 
 std::string Utf8(const std::string& value) { return sim::Utf8(Text(value)); }
@@ -149,8 +152,9 @@ bool NativeOnly(const Row& row) {
 
 void Prepare(const Row& row) {
   const std::string library = Setting(row, "library");
-  if (library != "none")
-    sim::InstallModule(std::u16string(kInstall) + u"tracelib.dll", library == "-" ? TRACELIB_MODULE : THREE_EXPORTS_MODULE);
+  if (library != "none")  // in the installation folder, or in the folder the row names
+    sim::InstallModule((library.ends_with('\\') ? Text(library) : kInstall) + u"tracelib.dll",
+                       library == "three_exports" ? THREE_EXPORTS_MODULE : TRACELIB_MODULE);
   if (Setting(row, "nostrings") == "-")
     for (const auto& entry : std::filesystem::directory_iterator(DATA_DIR))
       if (entry.path().extension() == ".xml")
@@ -178,7 +182,7 @@ void Prepare(const Row& row) {
       const std::size_t eq = value.find(" = ");
       const std::filesystem::path file = Host(Text(value.substr(0, eq)));
       std::filesystem::create_directories(file.parent_path());
-      std::string bytes = Unescape(value.substr(eq + 3));
+      std::string bytes = Bytes(value.substr(eq + 3));
       if (key == "file16") {
         const std::u16string text = u"\uFEFF" + Text(value.substr(eq + 3));
         bytes.assign(reinterpret_cast<const char*>(text.data()), 2 * text.size());
