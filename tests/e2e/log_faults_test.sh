@@ -4,24 +4,18 @@
 #     ends with 0, the shared log (started afresh each round, so its creation is raced too)
 #     keeps every row of every run whole and in order, and the flag is left a DWORD of 0 or 1.
 #     Without serialised writes torn rows showed up in 5 of 12 rounds, so several rounds run.
-#   lock: another process holds a byte-range lock over the whole log (shared, then exclusive),
-#     as a log viewer may. /plainrun still sets the flag and ends within the time of an
-#     unhindered run plus the 200 ms the library may wait in all; the log keeps whole rows
-#     and takes rows again once the lock is gone.
 #   full: the log folder is a full 64 KiB file system. Every run ends with 0 and leaves only
 #     whole rows, and once there is room again the next run's rows are whole too. Exits 77
 #     (skipped) where the test may not mount a file system.
-# Arguments: concurrent|lock|full plainrunctl.exe tracelib.dll data-dir [log_lock_holder.exe]
-mode=$1 exe=$2 dll=$3 data=$4 holder=${5:-}
+# Arguments: concurrent|full plainrunctl.exe tracelib.dll data-dir
+mode=$1 exe=$2 dll=$3 data=$4
 source "$(dirname "$0")/lib.sh"
 install_build "$exe" "$dll" "$data"
 log=$(log_file) && folder=$(dirname "$log") && rm -rf "$folder"
 
 # run [/plainrun]: runs the program (with the flag at 0 for /plainrun, so that it switches);
-# prints its exit code and how long it took in ms.
-run() { local start && { [ $# == 0 ] || set_flag 0; } && start=$(date +%s%N)
-  wine_program "$work/out" 60 "$@"
-  echo "$? $((($(date +%s%N) - start) / 1000000))"; }
+# prints its exit code.
+run() { { [ $# == 0 ] || set_flag 0; } && wine_program "$work/out" 60 "$@"; echo $?; }
 rows() { csv_log state "$log"; }
 
 if [ "$mode" == concurrent ]; then
@@ -42,34 +36,19 @@ if [ "$mode" == concurrent ]; then
     check "round $round: no temporary log files left, flag a DWORD of 0 or 1" \
       "$(ls "$folder") $(flag | grep -c -x '[01]')" "logplainrunctl.csv 1"
   done
-elif [ "$mode" == lock ]; then
-  check "first run" "$(run /plainrun | cut -d' ' -f1) $(flag)" "0 1"
-  # The slowest of three unhindered runs, the budget, and 300 ms for a busy machine.
-  usual=$(for _ in 1 2 3; do run /plainrun | cut -d' ' -f2; done | sort -n | tail -n 1)
-  for kind in shared exclusive; do
-    rm -f "$work/release" && wine "$holder" "Z:$log" "$kind" "Z:$work/release" >"$work/holder.out" 2>&1 &
-    for _ in $(seq 300); do grep -q locked "$work/holder.out" && break; sleep 0.1; done
-    check "$kind lock taken" "$(tr -d '\r' <"$work/holder.out")" locked
-    read -r rc ms < <(run /plainrun)
-    echo "$kind lock: /plainrun took $ms ms (unhindered: at most $usual ms)"
-    check "$kind lock: exit code, within $((usual + 200 + 300)) ms, flag set" "$rc $((ms <= usual + 200 + 300)) $(flag)" "0 1 1"
-    touch "$work/release" && wait
-  done
-  before=$(rows)
-  check "rows again once the lock is gone" "$before $(run /plainrun >/dev/null; rows)" "${before%% *} whole $((${before%% *} + 15)) whole"
 else
   [ "$(id -u)" == 0 ] && mkdir "$work/full" && mount -t tmpfs -o size=64k tmpfs "$work/full" ||
     { echo "cannot mount a file system here: skipped"; exit 77; }
   trap 'umount "$work/full"; rm -rf "$work" "$folder"' EXIT
   mkdir -p "$(dirname "$folder")" && ln -s "$work/full" "$folder"
-  check "run on an empty file system, its log there" "$(run /plainrun | cut -d' ' -f1) $(df --output=size -k "$log" | tail -n 1 | tr -d ' ')" "0 64"
+  check "run on an empty file system, its log there" "$(run /plainrun) $(df --output=size -k "$log" | tail -n 1 | tr -d ' ')" "0 64"
   dd if=/dev/zero of="$work/full/filler" bs=4k 2>/dev/null
   for i in 1 2 3 4; do
-    check "full disk, run $i: exit code, log" "$(run $([ $((i % 2)) == 1 ] && echo /plainrun) | cut -d' ' -f1) $(rows | cut -d' ' -f2-)" "0 whole"
+    check "full disk, run $i: exit code, log" "$(run $([ $((i % 2)) == 1 ] && echo /plainrun)) $(rows | cut -d' ' -f2-)" "0 whole"
   done
   before=$(rows)
   echo "log on the full file system: $(stat -c %s "$log") bytes, $before"
   rm "$work/full/filler"
-  check "room again: exit code, log" "$(run /plainrun | cut -d' ' -f1) $(rows)" "0 $((${before%% *} + 15)) whole"
+  check "room again: exit code, log" "$(run /plainrun) $(rows)" "0 $((${before%% *} + 15)) whole"
 fi
 finish

@@ -2,6 +2,7 @@
 // then reads the file back with a strict CSV reader.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -203,6 +205,40 @@ TEST_F(TracelibTest, MisuseNeverCrashesOrMisdirectsRows) {
   }
   for (const auto& entry : fs::recursive_directory_iterator(dir_.parent_path()))
     EXPECT_FALSE(entry.path().string().ends_with(".tmp")) << entry.path();
+}
+
+// Someone else's lock (a viewer's over the whole file on Windows, the writers' byte here)
+// costs a process at most its 200 ms of waiting in all: then its rows are dropped at once.
+// The next process to load the library writes again once the lock is gone.
+TEST_F(TracelibTest, ForeignLockCostsAtMostTheWaitingBudget) {
+  const fs::path log = dir_ / "log.csv";
+  ASSERT_EQ(init(log), 1);
+#ifdef _WIN32
+  const HANDLE viewer = CreateFileW(fs::absolute(log).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+  OVERLAPPED whole{};
+  ASSERT_TRUE(LockFileEx(viewer, 0, 0, MAXDWORD, MAXDWORD, &whole));
+#else
+  const int viewer = open(log.c_str(), O_RDWR);
+  struct flock writers {};
+  writers.l_type = F_WRLCK;
+  writers.l_start = 0x7FFFFFFF00000000;
+  writers.l_len = 1;
+  ASSERT_EQ(fcntl(viewer, F_OFD_SETLK, &writers), 0);
+#endif
+  const auto start = std::chrono::steady_clock::now();
+  int written = 0;
+  for (int i = 0; i < 15; ++i) written += lib_->info("t", u"row");
+  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  EXPECT_TRUE(written == 0 && waited.count() >= 150 && waited.count() < 1000) << written << " rows in " << waited.count() << " ms";
+#ifdef _WIN32
+  CloseHandle(viewer);
+#else
+  close(viewer);
+#endif
+  lib_.emplace();
+  ASSERT_TRUE(init(log) == 1 && lib_->info("t", u"row") == 1);
+  EXPECT_EQ(test::ParseCsv(read(log)).size(), 2u);
 }
 
 TEST_F(TracelibTest, UnloadingClosesTheFile) {
