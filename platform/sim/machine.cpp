@@ -3,11 +3,9 @@
 // out, fail its calls and read back what a run did.
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -324,32 +322,24 @@ std::vector<Event> Events() {
   return events;
 }
 
-RunResult RunInChild(int (*body)()) {
-  std::fflush(nullptr);
-  const pid_t child = fork();
-  if (child == 0) {
-    if (chdir((Current().root + "/fs").c_str()) != 0) _exit(120);
-    // Registered first, so it runs last: after every shared object of the run is gone.
-    std::atexit([] {
-      std::ofstream out(Current().root + "/exit");
-      out << Current().calls << ' ' << Current().handles << ' ' << Current().comDepth << ' '
-          << (Current().firstFailed.empty() ? "-" : Current().firstFailed) << '\n';
-    });
-    // As in a real process, an exception that nothing catches ends it (not the test around it).
-    std::exit([body]() noexcept { return body(); }());
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  RunResult result;
-  result.exited = WIFEXITED(status);
-  result.exitCode = result.exited ? WEXITSTATUS(status) : -WTERMSIG(status);
+bool EnterChild() {
+  if (chdir((Current().root + "/fs").c_str()) != 0) return false;
+  // Registered first, so it runs last: after every shared object of the run is gone.
+  std::atexit([] {
+    std::ofstream out(Current().root + "/exit");
+    out << Current().calls << ' ' << Current().handles << ' ' << Current().comDepth << ' '
+        << (Current().firstFailed.empty() ? "-" : Current().firstFailed) << '\n';
+  });
+  return true;
+}
+
+void ChildEnded(RunResult& result) {
   std::ifstream in(Current().root + "/exit");
   int comDepth = -1;
   if (in >> result.calls >> result.handlesLeft >> comDepth >> result.firstFailed) result.comBalanced = comDepth == 0;
   std::error_code ignored;
   fs::remove(Current().root + "/exit", ignored);
   LoadRegistry();
-  return result;
 }
 
 std::string Utf8(const std::u16string& text) {
