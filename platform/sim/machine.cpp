@@ -15,6 +15,7 @@
 
 #include "platform/sim/sim.h"
 #include "platform/sim/sim_internal.h"
+#include "tracelib/utf8.h"
 
 namespace sim {
 namespace {
@@ -344,28 +345,7 @@ void ChildEnded(RunResult& result) {
 
 std::string Utf8(const std::u16string& text) {
   std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    std::uint32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    else if (c >= 0xD800 && c < 0xE000)
-      c = 0xFFFD;
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
+  tracelib::encode_utf8(text, [&out](std::uint32_t bits) { out += static_cast<char>(bits); });
   return out;
 }
 
