@@ -22,6 +22,7 @@
 #include "platform/platform.h"
 #include "platform/sim/sim.h"
 #include "strings/module_strings.h"
+#include "tests/support/child_run.h"
 #include "xml/xml_document.h"
 
 namespace {
@@ -86,7 +87,7 @@ bool Measure(long entries, const std::string& file, Sample* sample) {
   if (pipe(pipeEnds) != 0) return false;
   g_results = pipeEnds[1];
   g_entries = entries;
-  const sim::RunResult run = sim::RunInChild(MeasureInChild);
+  const sim::RunResult run = test::RunInChild(MeasureInChild);
   close(pipeEnds[1]);
   const bool got = read(pipeEnds[0], sample, sizeof *sample) == static_cast<ssize_t>(sizeof *sample);
   close(pipeEnds[0]);

@@ -94,12 +94,14 @@ struct RunResult {
   bool comBalanced = false;
   std::string firstFailed;  // the platform function whose call the fault plan failed first, or "-"
 };
-// Runs body in a forked child with the machine as it is, the way Windows would start a
-// program, exits with what it returns and reports how the child ended. The child's host
-// working folder is <root>/fs, so that a logging library handed C:\x\log.csv opens
-// <root>/fs/C:/x/log.csv.
-RunResult RunInChild(int (*body)());
-
+// For a runner that plays the program in a forked child (tests/support/child_run.h). In the
+// child, before the program: makes <root>/fs the host working folder, so that a logging
+// library handed C:\x\log.csv opens <root>/fs/C:/x/log.csv, and has the process's end leave
+// the machine's counters on disk; false when the folder cannot be entered.
+bool EnterChild();
+// In the parent once the child has ended: the counters it left, into result, and the
+// registry as it left it.
+void ChildEnded(RunResult& result);
 
 // UTF-8 of UTF-16 text, for messages and host paths.
 [[nodiscard]] std::string Utf8(const std::u16string& text);

@@ -1,19 +1,63 @@
-// What the parts of the sim backend share among themselves.
+// What the parts of the sim backend share among themselves: the machine's state, kept by
+// machine.cpp, and the hooks through which the platform functions and the DOM stand-in
+// read and change it, count their calls and fail them.
 #pragma once
 
+#include <cstdint>
+#include <initializer_list>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/sim/sim.h"
+
 namespace sim {
+
+struct KeyData {
+  std::u16string name;  // as first written
+  std::u16string keyClass;
+  bool denied = false;
+  std::map<std::u16string, std::pair<std::u16string, Value>> values;  // lower name -> (name, value)
+};
+
+struct State {
+  std::string root;
+  std::map<std::pair<int, std::u16string>, KeyData> registry;  // (hive, lower key path)
+  std::vector<std::u16string> processes{u"System", u"explorer.exe"};
+  std::u16string commandLine = u"\"C:\\Program Files\\Orvane\\plainrunctl.exe\"";
+  std::u16string programFolder = u"C:\\Program Files\\Orvane";
+  std::map<int, std::u16string> folders{{0x1A, u"C:\\Users\\tester\\AppData\\Roaming"},
+                                        {0x05, u"C:\\Users\\tester\\Documents"},
+                                        {0x1C, u"C:\\Users\\tester\\AppData\\Local"},
+                                        {0x28, u"C:\\Users\\tester"}};
+  std::uint64_t calls = 0;
+  std::uint64_t failAt = 0;
+  bool failPersistent = false;
+  std::map<std::string, int> namedFailures;
+  std::string firstFailed;
+  std::uint64_t handles = 0;
+  int comDepth = 0;
+  bool restricted = false;
+};
+
+// The current machine's state.
+State& Current();
+
+// The key at path, found whatever the case of its name; null when there is none.
+KeyData* FindKey(Hive hive, const std::u16string& path);
+// The key at path, made under this spelling if it does not exist yet.
+KeyData& MakeKey(Hive hive, const std::u16string& path);
+// Replaces the registry file whole, so that a failure part-way leaves the old one.
+void SaveRegistry();
+// Writes the whole line or nothing: a box or a debug line that runs out of memory never shows.
+void AppendEvent(const std::string& kind, std::initializer_list<std::u16string> fields);
+
 // Counts one platform call, named after its function, and says whether the fault plan fails it.
 bool ShouldFail(const char* call);
 // Keeps the count of open handles (keys, snapshots, modules, argument blocks, DOM objects).
 void HandleOpened();
 void HandleClosed();
 bool ComInitialized();
-}  // namespace sim
 
-#include <cstdint>
-
-namespace sim {
-// The simulated thread code page (windows-1252), one byte to UTF-16 and back ('?' when unmapped).
-char16_t FromAnsi(unsigned char byte);
-std::uint8_t ToAnsi(char16_t c);
 }  // namespace sim

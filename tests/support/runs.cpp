@@ -7,6 +7,7 @@
 
 #ifndef _WIN32
 #include "app/app.h"
+#include "tests/support/child_run.h"
 #endif
 #include "tests/support/csv.h"
 
@@ -237,7 +238,7 @@ Outcome Observe(const Row& row) {
 
 #ifndef _WIN32
 sim::RunResult RunProgram(int (*body)()) {
-  return sim::RunInChild(body ? body : [] { return wWinMain(nullptr, nullptr, nullptr, 0); });
+  return RunInChild(body ? body : [] { return wWinMain(nullptr, nullptr, nullptr, 0); });
 }
 #endif
 

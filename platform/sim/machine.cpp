@@ -1,0 +1,376 @@
+// The simulated machine itself: its state, kept in a host folder so that a run in a forked
+// child leaves on disk what the parent checks, and the calls through which the tests lay it
+// out, fail its calls and read back what a run did.
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "platform/sim/sim.h"
+#include "platform/sim/sim_internal.h"
+#include "tracelib/utf8.h"
+
+namespace sim {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::u16string Lower(std::u16string text) {
+  for (char16_t& c : text)
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+  return text;
+}
+
+// ---- encoding helpers for the files of the machine ----
+std::string Hex(const void* data, std::size_t size) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  for (std::size_t i = 0; i < size; ++i) {
+    out += digits[bytes[i] >> 4];
+    out += digits[bytes[i] & 15];
+  }
+  return out.empty() ? "-" : out;
+}
+std::vector<std::uint8_t> Unhex(const std::string& text) {
+  std::vector<std::uint8_t> out;
+  if (text == "-") return out;
+  for (std::size_t i = 0; i + 1 < text.size(); i += 2) out.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+  return out;
+}
+std::string HexText(const std::u16string& text) { return Hex(text.data(), text.size() * 2); }
+std::u16string UnhexText(const std::string& text) {
+  const std::vector<std::uint8_t> bytes = Unhex(text);
+  std::u16string out(bytes.size() / 2, u'\0');
+  if (!out.empty()) std::memcpy(out.data(), bytes.data(), out.size() * 2);
+  return out;
+}
+
+std::string RegistryFile() { return Current().root + "/registry"; }
+std::string EventsFile() { return Current().root + "/events"; }
+
+void LoadRegistry() {
+  Current().registry.clear();
+  std::ifstream in(RegistryFile());
+  std::string tag;
+  KeyData* current = nullptr;
+  while (in >> tag) {
+    if (tag == "K") {
+      int hive = 0;
+      std::string name, keyClass;
+      bool denied = false;
+      in >> hive >> name >> keyClass >> denied;
+      KeyData& key = Current().registry[{hive, Lower(UnhexText(name))}];
+      key.name = UnhexText(name);
+      key.keyClass = UnhexText(keyClass);
+      key.denied = denied;
+      current = &key;
+    } else if (tag == "V" && current) {
+      std::string name, bytes;
+      std::uint32_t type = 0;
+      in >> name >> type >> bytes;
+      const std::u16string valueName = UnhexText(name);
+      current->values[Lower(valueName)] = {valueName, Value{type, Unhex(bytes)}};
+    }
+  }
+}
+
+}  // namespace
+
+State& Current() {
+  static State state;
+  return state;
+}
+
+void SaveRegistry() {
+  std::ostringstream out;
+  out.exceptions(std::ios::badbit | std::ios::failbit);  // a stream swallows running out of memory
+  for (const auto& [id, key] : Current().registry) {
+    out << "K " << id.first << ' ' << HexText(key.name) << ' ' << HexText(key.keyClass) << ' ' << key.denied << '\n';
+    for (const auto& [lower, entry] : key.values)
+      out << "V " << HexText(entry.first) << ' ' << entry.second.type << ' '
+          << Hex(entry.second.bytes.data(), entry.second.bytes.size()) << '\n';
+  }
+  const std::string content = out.str();
+  const std::string temporary = RegistryFile() + ".new";
+  const int file = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (file < 0) throw std::runtime_error("registry not saved");
+  const ssize_t written = ::write(file, content.data(), content.size());
+  ::close(file);
+  if (written != static_cast<ssize_t>(content.size())) throw std::runtime_error("registry not saved");
+  fs::rename(temporary, RegistryFile());
+}
+
+void AppendEvent(const std::string& kind, std::initializer_list<std::u16string> fields) {
+  std::string line = kind;
+  for (const auto& field : fields) line += ' ' + HexText(field);
+  line += '\n';
+  std::ofstream(EventsFile(), std::ios::app) << line;
+}
+
+KeyData* FindKey(Hive hive, const std::u16string& path) {
+  auto it = Current().registry.find({static_cast<int>(hive), Lower(path)});
+  return it == Current().registry.end() ? nullptr : &it->second;
+}
+
+KeyData& MakeKey(Hive hive, const std::u16string& path) {
+  KeyData& key = Current().registry[{static_cast<int>(hive), Lower(path)}];
+  if (key.name.empty()) key.name = path;
+  return key;
+}
+
+// ---- Hooks of the platform functions and the DOM stand-in ----
+bool ShouldFail(const char* call) {
+  State& s = Current();
+  ++s.calls;
+  bool fail = s.failAt != 0 && (s.calls == s.failAt || (s.failPersistent && s.calls > s.failAt));
+  if (auto it = s.namedFailures.find(call); it != s.namedFailures.end() && it->second > 0) {
+    --it->second;
+    fail = true;
+  }
+  if (fail && s.firstFailed.empty()) s.firstFailed = call;
+  return fail;
+}
+void HandleOpened() { ++Current().handles; }
+void HandleClosed() { --Current().handles; }
+bool ComInitialized() { return Current().comDepth > 0; }
+
+// ---- Machine ----
+Machine::Machine() {
+  // In memory where the host has it: a whole run makes and removes dozens of files.
+  char pattern[] = "/dev/shm/plainrun-sim-XXXXXX";
+  char fallback[] = "/tmp/plainrun-sim-XXXXXX";
+  const char* made = mkdtemp(pattern);
+  if (!made) made = mkdtemp(fallback);
+  if (!made) throw std::runtime_error("cannot make a temporary folder");
+  root_ = made;
+  State& s = Current();
+  s = State{};
+  s.root = root_;
+  fs::create_directories(root_ + "/fs/C:/cwd");
+  fs::create_directories(root_ + "/fs/C:/Windows/System32");
+  SaveRegistry();
+}
+
+Machine::~Machine() {
+  std::error_code ignored;
+  fs::remove_all(root_, ignored);
+}
+
+// ---- Registry (test side) ----
+void SetValue(Hive hive, const std::u16string& key, const std::u16string& name, std::uint32_t type,
+              std::vector<std::uint8_t> bytes) {
+  // Everything that can run out of memory happens before the value changes.
+  std::u16string lower = Lower(name);
+  std::pair<std::u16string, Value> entry{name, Value{type, std::move(bytes)}};
+  MakeKey(hive, key).values.insert_or_assign(std::move(lower), std::move(entry));
+  SaveRegistry();
+}
+
+void SetString(Hive hive, const std::u16string& key, const std::u16string& name, const std::u16string& text,
+               std::uint32_t type) {
+  std::vector<std::uint8_t> bytes((text.size() + 1) * 2, 0);
+  std::memcpy(bytes.data(), text.data(), text.size() * 2);
+  SetValue(hive, key, name, type, std::move(bytes));
+}
+
+void SetDword(Hive hive, const std::u16string& key, const std::u16string& name, std::uint32_t value) {
+  std::vector<std::uint8_t> bytes(4);
+  std::memcpy(bytes.data(), &value, 4);
+  SetValue(hive, key, name, platform::kRegDword, std::move(bytes));
+}
+
+void SetNarrow(Hive hive, const std::u16string& key, const std::u16string& name, const std::string& bytes,
+               std::uint32_t type) {
+  SetValue(hive, key, name, type, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+}
+
+void DeleteValue(Hive hive, const std::u16string& key, const std::u16string& name) {
+  if (KeyData* k = FindKey(hive, key)) k->values.erase(Lower(name));
+  SaveRegistry();
+}
+
+void DenyKey(Hive hive, const std::u16string& key) {
+  MakeKey(hive, key).denied = true;
+  SaveRegistry();
+}
+
+std::optional<Value> GetValue(Hive hive, const std::u16string& key, const std::u16string& name) {
+  const KeyData* k = FindKey(hive, key);
+  if (!k) return std::nullopt;
+  auto it = k->values.find(Lower(name));
+  if (it == k->values.end()) return std::nullopt;
+  return it->second.second;
+}
+
+std::optional<std::u16string> KeyClass(Hive hive, const std::u16string& key) {
+  const KeyData* k = FindKey(hive, key);
+  return k ? std::optional(k->keyClass) : std::nullopt;
+}
+
+void SetProcesses(std::vector<std::u16string> exeNames) {
+  exeNames.insert(exeNames.begin(), {u"System", u"explorer.exe"});  // every machine runs these
+  Current().processes = std::move(exeNames);
+}
+void SetCommandLine(const std::u16string& commandLine) { Current().commandLine = commandLine; }
+void SetSpecialFolder(int csidl, const std::u16string& path) { Current().folders[csidl] = path; }
+void SetProgramFolder(const std::u16string& path) { Current().programFolder = path; }
+
+// ---- Files ----
+namespace {
+
+// Windows path rules: either separator, "." and "..", trailing dots and blanks dropped,
+// drive-relative and relative paths resolved against the current folder.
+std::vector<std::u16string> Components(const std::u16string& windowsPath) {
+  std::u16string path = windowsPath;
+  std::replace(path.begin(), path.end(), u'/', u'\\');
+  std::u16string full;
+  if (path.size() >= 2 && path[1] == u':') {
+    full = path.size() >= 3 && path[2] == u'\\' ? path : std::u16string(kCurrentFolder) + u"\\" + path.substr(2);
+    full[0] = static_cast<char16_t>(full[0] >= u'a' && full[0] <= u'z' ? full[0] - 32 : full[0]);
+  } else if (path.rfind(u"\\\\", 0) == 0) {
+    full = u"UNC" + path.substr(1);
+  } else if (!path.empty() && path[0] == u'\\') {
+    full = u"C:" + path;
+  } else {
+    full = std::u16string(kCurrentFolder) + u"\\" + path;
+  }
+  std::vector<std::u16string> parts;
+  std::size_t start = 0;
+  while (start <= full.size()) {
+    std::size_t end = full.find(u'\\', start);
+    if (end == std::u16string::npos) end = full.size();
+    std::u16string part = full.substr(start, end - start);
+    while (!part.empty() && (part.back() == u'.' || part.back() == u' ') && part != u"." && part != u"..")
+      part.pop_back();
+    if (part == u"..") {
+      if (parts.size() > 1) parts.pop_back();
+    } else if (!part.empty() && part != u".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  return parts;
+}
+
+}  // namespace
+
+std::string HostPath(const std::u16string& windowsPath) {
+  std::string host = Current().root + "/fs";
+  for (const std::u16string& part : Components(windowsPath)) {
+    std::string name = Utf8(part);
+    if (!fs::exists(host + "/" + name)) {
+      // Windows finds an existing entry whatever the case of the name.
+      if (DIR* dir = opendir(host.c_str())) {
+        while (dirent* entry = readdir(dir)) {
+          if (Lower(Utf16(entry->d_name)) == Lower(part)) {
+            name = entry->d_name;
+            break;
+          }
+        }
+        closedir(dir);
+      }
+    }
+    host += "/" + name;
+  }
+  return host;
+}
+
+void WriteFile(const std::u16string& windowsPath, const std::string& content) {
+  const std::string host = HostPath(windowsPath);
+  fs::create_directories(fs::path(host).parent_path());
+  std::ofstream(host, std::ios::binary | std::ios::trunc) << content;
+}
+
+void InstallModule(const std::u16string& windowsPath, const std::string& hostObject) {
+  const std::string host = HostPath(windowsPath);
+  fs::create_directories(fs::path(host).parent_path());
+  std::error_code ignored;
+  fs::remove(host, ignored);
+  fs::create_symlink(fs::absolute(hostObject), host);
+}
+
+bool Exists(const std::u16string& windowsPath) { return fs::exists(HostPath(windowsPath)); }
+
+// ---- Faults and events ----
+void FailCall(std::uint64_t n, bool persistent) {
+  Current().failAt = n;
+  Current().failPersistent = persistent;
+}
+void FailNamed(const std::string& call, int times) { Current().namedFailures[call] = times; }
+std::uint64_t CallCount() { return Current().calls; }
+std::uint64_t OpenHandles() { return Current().handles; }
+
+std::vector<Event> Events() {
+  std::vector<Event> events;
+  std::ifstream in(EventsFile());
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    Event event;
+    fields >> event.kind;
+    std::string field;
+    while (fields >> field) event.fields.push_back(UnhexText(field));
+    events.push_back(std::move(event));
+  }
+  return events;
+}
+
+bool EnterChild() {
+  if (chdir((Current().root + "/fs").c_str()) != 0) return false;
+  // Registered first, so it runs last: after every shared object of the run is gone.
+  std::atexit([] {
+    std::ofstream out(Current().root + "/exit");
+    out << Current().calls << ' ' << Current().handles << ' ' << Current().comDepth << ' '
+        << (Current().firstFailed.empty() ? "-" : Current().firstFailed) << '\n';
+  });
+  return true;
+}
+
+void ChildEnded(RunResult& result) {
+  std::ifstream in(Current().root + "/exit");
+  int comDepth = -1;
+  if (in >> result.calls >> result.handlesLeft >> comDepth >> result.firstFailed) result.comBalanced = comDepth == 0;
+  std::error_code ignored;
+  fs::remove(Current().root + "/exit", ignored);
+  LoadRegistry();
+}
+
+std::string Utf8(const std::u16string& text) {
+  std::string out;
+  tracelib::encode_utf8(text, [&out](std::uint32_t bits) { out += static_cast<char>(bits); });
+  return out;
+}
+
+std::u16string Utf16(const std::string& text) {
+  std::u16string out;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto b = static_cast<std::uint8_t>(text[i]);
+    std::uint32_t c = 0xFFFD;
+    std::size_t length = 1;
+    if (b < 0x80) c = b;
+    else if ((b & 0xE0) == 0xC0) length = 2, c = b & 0x1F;
+    else if ((b & 0xF0) == 0xE0) length = 3, c = b & 0x0F;
+    else if ((b & 0xF8) == 0xF0) length = 4, c = b & 0x07;
+    if (i + length > text.size()) length = 1, c = 0xFFFD;
+    for (std::size_t k = 1; k < length; ++k) c = (c << 6) | (static_cast<std::uint8_t>(text[i + k]) & 0x3F);
+    i += length;
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (c >> 10));
+      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+  }
+  return out;
+}
+
+}  // namespace sim

@@ -1,0 +1,417 @@
+// The platform functions of the simulated backend, each answered from the machine the way
+// Windows answers it for the program's uses, and each one that the fault plan can fail.
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/sim/sim.h"
+#include "platform/sim/sim_internal.h"
+
+// What the simulated handles hold: an open key, a process snapshot and a loaded module.
+struct platform::KeyObject {
+  Hive hive;
+  std::u16string path;
+};
+
+struct platform::SnapshotObject {
+  std::vector<std::u16string> processes;
+  std::size_t next = 0;
+};
+
+struct platform::ModuleObject {
+  void* object;
+  std::u16string path;
+};
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+using sim::HandleClosed;
+using sim::HandleOpened;
+using sim::ShouldFail;
+
+// The simulated thread code page is windows-1252: bytes 0x80-0x9F are the characters of
+// this table (its five unassigned bytes map to the same code points), all others map to
+// the code point of the same value.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x81,   0x201A, 0x192,  0x201E, 0x2026, 0x2020, 0x2021, 0x2C6,  0x2030, 0x160,
+    0x2039, 0x152,  0x8D,   0x17D,  0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x2DC,  0x2122, 0x161,  0x203A, 0x153,  0x9D,   0x17E,  0x178};
+
+char16_t FromAnsi(unsigned char byte) { return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte; }
+
+std::uint8_t ToAnsi(char16_t c) {
+  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<std::uint8_t>(c);
+  for (int i = 0; i < 32; ++i)
+    if (kCp1252High[i] == c) return static_cast<std::uint8_t>(0x80 + i);
+  return '?';
+}
+
+// Copies a stored value out the way RegQueryValueEx does.
+long QueryValue(KeyObject* key, const std::u16string& name, std::uint32_t* type, void* data, std::uint32_t* size) {
+  if (ShouldFail(__func__)) return kErrorAccessDenied;
+  const std::optional<sim::Value> value = sim::GetValue(key->hive, key->path, name);
+  if (!value) return kErrorFileNotFound;
+  if (type) *type = value->type;
+  const auto needed = static_cast<std::uint32_t>(value->bytes.size());
+  if (!data) {
+    *size = needed;
+    return kErrorSuccess;
+  }
+  if (*size < needed) {
+    *size = needed;
+    return kErrorMoreData;
+  }
+  if (needed) std::memcpy(data, value->bytes.data(), needed);
+  *size = needed;
+  return kErrorSuccess;
+}
+
+// Which file a LoadLibraryW argument names, by the loader's search rules.
+std::u16string ResolveModule(const std::u16string& path) {
+  if (path.find_first_of(u"\\/") != std::u16string::npos) return path;
+  std::vector<std::u16string> search;
+  if (!sim::Current().restricted) search.push_back(sim::Current().programFolder);
+  search.push_back(sim::kSystemFolder);
+  if (!sim::Current().restricted) search.push_back(sim::kCurrentFolder);
+  for (const std::u16string& folder : search) {
+    const std::u16string candidate = folder + u"\\" + path;
+    if (sim::Exists(candidate)) return candidate;
+  }
+  return {};
+}
+
+}  // namespace
+
+long RegOpenKey(Hive hive, const char16_t* subKey, std::uint32_t, KeyObject** key) noexcept {
+  *key = nullptr;
+  if (ShouldFail(__func__)) return kErrorAccessDenied;
+  const sim::KeyData* found = sim::FindKey(hive, subKey);
+  if (!found) return kErrorFileNotFound;
+  if (found->denied) return kErrorAccessDenied;
+  *key = new (std::nothrow) KeyObject{hive, subKey};
+  if (!*key) return 14;  // ERROR_OUTOFMEMORY
+  HandleOpened();
+  return kErrorSuccess;
+}
+
+long RegQueryValueW(KeyObject* key, const char16_t* name, std::uint32_t* type, void* data,
+                    std::uint32_t* size) noexcept {
+  try {
+    return QueryValue(key, name ? name : u"", type, data, size);
+  } catch (...) {
+    return 14;
+  }
+}
+
+long RegQueryValueA(KeyObject* key, const char* name, std::uint32_t* type, void* data, std::uint32_t* size) noexcept {
+  try {
+    std::uint32_t t = 0, wideSize = 0;
+    long status = QueryValue(key, sim::Utf16(name ? name : ""), &t, nullptr, &wideSize);
+    if (type) *type = t;
+    if (status != kErrorSuccess) return status;
+    std::vector<std::uint8_t> bytes(wideSize);
+    if (wideSize) status = QueryValue(key, sim::Utf16(name ? name : ""), &t, bytes.data(), &wideSize);
+    if (status != kErrorSuccess) return status;
+    // Text types arrive converted to the ANSI code page, one byte per UTF-16 unit (an odd
+    // last byte is dropped); other types as stored.
+    if (t == kRegSz || t == kRegExpandSz || t == kRegMultiSz) {
+      std::vector<std::uint8_t> narrow;
+      for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+        narrow.push_back(ToAnsi(static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8)));
+      bytes = std::move(narrow);
+    }
+    const auto needed = static_cast<std::uint32_t>(bytes.size());
+    if (data && *size < needed) status = kErrorMoreData;
+    else if (data && needed) std::memcpy(data, bytes.data(), needed);
+    *size = needed;
+    return status;
+  } catch (...) {
+    return 14;
+  }
+}
+
+long RegCreateKey(Hive hive, const char16_t* subKey, const char16_t* keyClass, std::uint32_t, KeyObject** key,
+                  std::uint32_t* disposition) noexcept {
+  *key = nullptr;
+  if (ShouldFail(__func__)) return kErrorAccessDenied;
+  try {
+    sim::KeyData* existing = sim::FindKey(hive, subKey);
+    if (existing && existing->denied) return kErrorAccessDenied;
+    if (disposition) *disposition = existing ? 2 : 1;  // REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY
+    if (!existing) {
+      sim::MakeKey(hive, subKey).keyClass = keyClass ? keyClass : u"";
+      sim::SaveRegistry();
+    }
+    *key = new KeyObject{hive, subKey};
+    HandleOpened();
+    return kErrorSuccess;
+  } catch (...) {
+    return 14;
+  }
+}
+
+long RegSetValue(KeyObject* key, const char16_t* name, std::uint32_t type, const void* data,
+                 std::uint32_t size) noexcept {
+  if (ShouldFail(__func__)) return kErrorAccessDenied;
+  try {
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    sim::SetValue(key->hive, key->path, name ? name : u"", type, std::vector<std::uint8_t>(bytes, bytes + size));
+    return kErrorSuccess;
+  } catch (...) {
+    return 14;
+  }
+}
+
+long RegCloseKey(KeyObject* key) noexcept {
+  if (!key) return 6;  // ERROR_INVALID_HANDLE
+  delete key;
+  HandleClosed();
+  return kErrorSuccess;
+}
+
+const char16_t* GetCommandLine() noexcept { return sim::Current().commandLine.c_str(); }
+
+char16_t** CommandLineToArgv(const char16_t* commandLine, int* count) noexcept {
+  *count = 0;
+  if (ShouldFail(__func__) || !commandLine) return nullptr;
+  std::vector<std::u16string> args;
+  const std::u16string line = commandLine;
+  std::size_t i = 0;
+  // The program name: up to the closing quote, or up to the first blank; no escapes.
+  std::u16string program;
+  if (line.empty()) {
+    program = sim::Current().programFolder + u"\\plainrunctl.exe";
+  } else if (line[0] == u'"') {
+    for (i = 1; i < line.size() && line[i] != u'"'; ++i) program += line[i];
+    if (i < line.size()) ++i;
+  } else {
+    for (; i < line.size() && line[i] != u' ' && line[i] != u'\t'; ++i) program += line[i];
+  }
+  args.push_back(program);
+  // The arguments: 2n backslashes and a quote give n backslashes and toggle quoting,
+  // 2n+1 give n and a literal quote, "" inside quotes gives one quote.
+  while (true) {
+    while (i < line.size() && (line[i] == u' ' || line[i] == u'\t')) ++i;
+    if (i >= line.size()) break;
+    std::u16string arg;
+    bool quoted = false;
+    while (i < line.size() && (quoted || (line[i] != u' ' && line[i] != u'\t'))) {
+      if (line[i] == u'\\') {
+        std::size_t slashes = 0;
+        while (i < line.size() && line[i] == u'\\') ++slashes, ++i;
+        if (i < line.size() && line[i] == u'"') {
+          arg.append(slashes / 2, u'\\');
+          if (slashes % 2) arg += u'"', ++i;
+        } else {
+          arg.append(slashes, u'\\');
+        }
+      } else if (line[i] == u'"') {
+        if (quoted && i + 1 < line.size() && line[i + 1] == u'"') {
+          arg += u'"';
+          i += 2;
+        } else {
+          quoted = !quoted;
+          ++i;
+        }
+      } else {
+        arg += line[i++];
+      }
+    }
+    args.push_back(arg);
+  }
+  // One block, as the system allocates it: the pointer array, then the strings.
+  std::size_t bytes = (args.size() + 1) * sizeof(char16_t*);
+  for (const auto& arg : args) bytes += (arg.size() + 1) * sizeof(char16_t);
+  auto* block = static_cast<char16_t**>(std::malloc(bytes));
+  if (!block) return nullptr;
+  auto* text = reinterpret_cast<char16_t*>(block + args.size() + 1);
+  for (std::size_t k = 0; k < args.size(); ++k) {
+    block[k] = text;
+    std::memcpy(text, args[k].c_str(), (args[k].size() + 1) * sizeof(char16_t));
+    text += args[k].size() + 1;
+  }
+  block[args.size()] = nullptr;
+  *count = static_cast<int>(args.size());
+  HandleOpened();
+  return block;
+}
+
+void LocalFree(char16_t** memory) noexcept {
+  if (!memory) return;
+  std::free(memory);
+  HandleClosed();
+}
+
+SnapshotObject* CreateSnapshot(std::uint32_t, std::uint32_t) noexcept {
+  if (ShouldFail(__func__)) return nullptr;
+  auto* snapshot = new (std::nothrow) SnapshotObject;
+  if (!snapshot) return nullptr;
+  try {
+    snapshot->processes = sim::Current().processes;
+  } catch (...) {
+    delete snapshot;
+    return nullptr;
+  }
+  HandleOpened();
+  return snapshot;
+}
+
+namespace {
+bool NextProcess(SnapshotObject* snapshot, ProcessEntry* entry, bool first) noexcept {
+  if (ShouldFail(__func__) || !snapshot) return false;
+  if (first) snapshot->next = 0;
+  if (snapshot->next >= snapshot->processes.size()) return false;
+  const std::u16string& name = snapshot->processes[snapshot->next++];
+  const std::size_t units = std::min(name.size(), kMaxPath - 1);
+  std::memcpy(entry->exeFile, name.data(), units * sizeof(char16_t));
+  entry->exeFile[units] = u'\0';
+  return true;
+}
+}  // namespace
+
+bool ProcessFirst(SnapshotObject* snapshot, ProcessEntry* entry) noexcept {
+  return NextProcess(snapshot, entry, true);
+}
+bool ProcessNext(SnapshotObject* snapshot, ProcessEntry* entry) noexcept {
+  return NextProcess(snapshot, entry, false);
+}
+
+bool CloseHandle(SnapshotObject* snapshot) noexcept {
+  if (!snapshot) return false;
+  delete snapshot;
+  HandleClosed();
+  return true;
+}
+
+int MessageBox(const char16_t* text, const char16_t* caption, std::uint32_t type) noexcept {
+  if (ShouldFail(__func__)) return 0;
+  try {
+    sim::AppendEvent("msgbox", {caption, text, sim::Utf16(std::to_string(type))});
+  } catch (...) {
+    return 0;
+  }
+  return 1;  // IDOK
+}
+
+bool GetSpecialFolderPath(char16_t* buffer, int csidl, bool create) noexcept {
+  if (ShouldFail(__func__)) return false;
+  try {
+    auto it = sim::Current().folders.find(csidl);
+    if (it == sim::Current().folders.end() || it->second.empty() || it->second.size() >= kMaxPath) return false;
+    if (create) fs::create_directories(sim::HostPath(it->second));
+    std::memcpy(buffer, it->second.c_str(), (it->second.size() + 1) * sizeof(char16_t));
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool PathFileExists(const char16_t* path) noexcept {
+  if (ShouldFail(__func__) || !path || !*path) return false;
+  try {
+    return sim::Exists(path);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool CreateDirectory(const char16_t* path) noexcept {
+  if (ShouldFail(__func__) || !path) return false;
+  try {
+    return ::mkdir(sim::HostPath(path).c_str(), 0755) == 0;
+  } catch (...) {
+    return false;
+  }
+}
+
+void OutputDebugString(const char16_t* text) noexcept {
+  try {
+    sim::AppendEvent("debug", {text ? text : u""});
+  } catch (...) {
+  }
+}
+
+ModuleObject* LoadLibrary(const char16_t* path) noexcept {
+  if (ShouldFail(__func__) || !path) return nullptr;
+  try {
+    const std::u16string file = ResolveModule(path);
+    if (file.empty()) return nullptr;
+    void* object = dlopen(sim::HostPath(file).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!object) return nullptr;
+    sim::AppendEvent("load", {file});
+    HandleOpened();
+    return new ModuleObject{object, file};
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+void* GetProcAddress(ModuleObject* module, const char* name) noexcept {
+  if (ShouldFail(__func__) || !module) return nullptr;
+  return dlsym(module->object, name);
+}
+
+bool FreeLibrary(ModuleObject* module) noexcept {
+  if (!module) return false;
+  try {
+    sim::AppendEvent("free", {module->path});
+  } catch (...) {
+  }
+  dlclose(module->object);
+  delete module;
+  HandleClosed();
+  return true;
+}
+
+void RestrictDllSearchToSystem() noexcept { sim::Current().restricted = true; }
+
+HResult CoInitialize() noexcept {
+  if (ShouldFail(__func__)) return hr::Fail;
+  ++sim::Current().comDepth;
+  return hr::Ok;
+}
+
+void CoUninitialize() noexcept {
+  if (sim::Current().comDepth > 0) --sim::Current().comDepth;
+}
+
+int Wcsicmp(const char16_t* a, const char16_t* b) noexcept {
+  auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; };
+  for (;; ++a, ++b) {
+    const char16_t x = fold(*a), y = fold(*b);
+    if (x != y || !x) return static_cast<int>(x) - static_cast<int>(y);
+  }
+}
+
+void Wcslwr(char16_t* text, std::size_t units) noexcept {
+  // A text without its NUL within the given size is an invalid parameter, whose default
+  // handler ends the process.
+  if (std::find(text, text + units, u'\0') == text + units) std::abort();
+  for (std::size_t i = 0; text[i]; ++i)
+    if (text[i] >= u'A' && text[i] <= u'Z') text[i] = static_cast<char16_t>(text[i] + 32);
+}
+
+bool IsWSpace(char16_t c) noexcept {
+  // The Unicode separators Windows classes as spaces, besides the ASCII ones.
+  return c == u' ' || (c >= u'\t' && c <= u'\r') || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) ||
+         c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+}
+
+WString AnsiToWide(const std::string& text) {
+  WString wide;
+  for (const char c : text) wide += FromAnsi(static_cast<unsigned char>(c));
+  return wide;
+}
+
+}  // namespace platform
