@@ -11,7 +11,7 @@ Ctrl-C or an error, so the working tree is left as it was found.
 import argparse, glob, os, random, re, shlex, signal, subprocess, sys, time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-SOURCES = ["app/*.cpp", "paths/*.cpp", "strings/*.cpp", "xml/*.cpp", "logging/*.cpp", "tracelib/tracelib.cpp"]
+SOURCES = ["app/*.cpp", "paths/*.cpp", "strings/*.cpp", "xml/*.cpp", "logging/*.cpp", "tracelib/tracelib.cpp", "tracelib/utf8.h"]
 BUILD_DIR = "build/mutate"
 # The out-of-memory sweep alone takes minutes; the fault sweep and the other suites stay in.
 TEST_CMD = f"ctest --test-dir {BUILD_DIR} -E 'memcheck|OutOfMemory' --timeout 60 -j2"
