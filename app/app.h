@@ -11,8 +11,3 @@ void EnableOutlookConnector();
 void DisableOutlookConnector();
 // True when a process named outlook.exe, in any case, is running.
 bool IsOutlookRunning();
-
-#ifndef _WIN32
-// Natively the Windows entry point is a plain function that whole-run tests call.
-int wWinMain(void* instance, void* previousInstance, char16_t* commandLine, int showCommand);
-#endif

@@ -12,7 +12,7 @@
 #include "tests/support/runs.h"
 
 #ifndef _WIN32
-#include "app/app.h"
+#include "platform/entry.h"
 #endif
 
 #if !defined(PLAINRUN_SANITIZE) && !defined(_WIN32)

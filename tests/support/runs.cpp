@@ -6,7 +6,7 @@
 #include <sstream>
 
 #ifndef _WIN32
-#include "app/app.h"
+#include "platform/entry.h"
 #include "tests/support/child_run.h"
 #endif
 #include "tests/support/csv.h"
