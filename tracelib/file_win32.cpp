@@ -107,7 +107,12 @@ void roll_over(const char16_t* path, std::uint64_t limit) {
     name.append(u".1");
     const DWORD name_bytes = static_cast<DWORD>(name.size() * sizeof(char16_t));
     const DWORD info_bytes = static_cast<DWORD>(sizeof(FILE_RENAME_INFO)) + name_bytes;
-    auto* info = static_cast<FILE_RENAME_INFO*>(std::calloc(1, info_bytes));
+    // Freed however the roll-over ends.
+    const struct Request {
+      FILE_RENAME_INFO* info;
+      ~Request() { std::free(info); }
+    } request{static_cast<FILE_RENAME_INFO*>(std::calloc(1, info_bytes))};
+    FILE_RENAME_INFO* const info = request.info;
     if (info != nullptr && !name.failed()) {
       info->ReplaceIfExists = TRUE;
       info->RootDirectory = nullptr;
@@ -115,7 +120,6 @@ void roll_over(const char16_t* path, std::uint64_t limit) {
       std::memcpy(info->FileName, name.data(), name_bytes);
       SetFileInformationByHandle(handle, FileRenameInfo, info, info_bytes);
     }
-    std::free(info);
   }
 }
 

@@ -147,6 +147,20 @@ bool cut(File file, std::uint64_t bytes);
 std::size_t append(File file, std::string_view bytes);
 void close(File file);
 
+// The process's one open log (or kNoFile). It has no destructor, since the library runs
+// none at unload: shutdown() resets it, which closes the file.
+class LogFile {
+ public:
+  File get() const { return file_; }
+  void reset(File file = kNoFile) {
+    close(file_);
+    file_ = file;
+  }
+
+ private:
+  File file_ = kNoFile;
+};
+
 // Owns an open file (or kNoFile): closes it when it goes, unless release() handed it on.
 class OwnedFile {
  public:

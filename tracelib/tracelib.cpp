@@ -17,7 +17,7 @@ namespace {
 constexpr std::string_view kHeader = "Time (UTC),Level,Process,Thread,Logger,Message\r\n";
 
 // The open log of this process and what is known about it; all guarded by sys::lock().
-sys::File g_file = sys::kNoFile;
+sys::LogFile g_file;
 // Rows that would take the file beyond this size are dropped: when a roll-over is
 // blocked (the ".1" file held open, a folder of that name, a read-only folder), the
 // log still stays within twice the roll-over size.
@@ -146,18 +146,18 @@ bool whole_rows_end(sys::File file, std::uint64_t size, std::uint64_t& end) {
 // writers' lock, so the file's size is not moved by anybody else meanwhile.
 bool append_whole(std::string_view row) {
   std::uint64_t before = 0;
-  if (!sys::size(g_file, before)) return false;
+  if (!sys::size(g_file.get(), before)) return false;
   if (g_check_tail) {
     std::uint64_t end = 0;
-    if (!whole_rows_end(g_file, before, end) || (end != before && !sys::cut(g_file, end))) return false;
+    if (!whole_rows_end(g_file.get(), before, end) || (end != before && !sys::cut(g_file.get(), end))) return false;
     before = end;
     g_check_tail = false;
   }
   if (before + row.size() > g_cap) return false;
-  if (sys::append(g_file, row) == row.size()) return true;
+  if (sys::append(g_file.get(), row) == row.size()) return true;
   // A short write (a full disk, a quota): whatever part of the row got in is cut off
   // again, or else the next row (of any process) checks the tail first.
-  if (!sys::cut(g_file, before)) g_check_tail = true;
+  if (!sys::cut(g_file.get(), before)) g_check_tail = true;
   return false;
 }
 
@@ -167,9 +167,9 @@ int write_row(std::string_view level, const char* logger, const char16_t* line) 
   if (!format_row(row, level, logger, line)) return 0;
   sys::lock();
   bool written = false;
-  if (g_file != sys::kNoFile && lock_writers(g_file)) {
+  if (g_file.get() != sys::kNoFile && lock_writers(g_file.get())) {
     written = append_whole(row.view());
-    sys::unlock_writers(g_file);
+    sys::unlock_writers(g_file.get());
   }
   sys::unlock();
   return written ? 1 : 0;
@@ -221,8 +221,7 @@ sys::File create_log(const Path& path) {
 // Runs at unload or process exit. It takes no lock: at exit another thread may
 // have died holding it, and no call can be running any more.
 void shutdown() {
-  sys::close(g_file);
-  g_file = sys::kNoFile;
+  g_file.reset();
 }
 
 }  // namespace tracelib
@@ -231,8 +230,7 @@ using namespace tracelib;
 
 extern "C" int LogInitialize(const char*, const char16_t* logFilePath, int maxSizeMiB) {
   sys::lock();
-  sys::close(g_file);
-  g_file = sys::kNoFile;
+  g_file.reset();
   if (logFilePath != nullptr && *logFilePath != u'\0') {
     Path path;
     path.append(logFilePath, std::char_traits<char16_t>::length(logFilePath));
@@ -246,13 +244,13 @@ extern "C" int LogInitialize(const char*, const char16_t* logFilePath, int maxSi
         existing.reset();
         sys::roll_over(path.c_str(), limit);
       }
-      g_file = existing.get() != sys::kNoFile ? existing.release() : create_log(path);
+      g_file.reset(existing.get() != sys::kNoFile ? existing.release() : create_log(path));
       // A file that was there may end in a torn row: the first row checks.
       g_check_tail = true;
       g_cap = limit < UINT64_MAX / 2 ? 2 * limit : UINT64_MAX;
     }
   }
-  const bool open = g_file != sys::kNoFile;
+  const bool open = g_file.get() != sys::kNoFile;
   sys::unlock();
   return open ? 1 : 0;
 }
