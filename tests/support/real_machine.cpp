@@ -34,7 +34,8 @@ std::u16string WindowText(HWND window) {
 // Every path on drive C: but in the system folder and the stand-ins' folder.
 std::set<fs::path> Disk() {
   std::set<fs::path> paths;
-  for (auto it = fs::recursive_directory_iterator(L"C:\\"); it != fs::recursive_directory_iterator(); ++it) {
+  for (auto it = fs::recursive_directory_iterator(L"C:\\", fs::directory_options::skip_permission_denied);
+       it != fs::recursive_directory_iterator(); ++it) {
     const std::wstring name = it->path().filename().wstring();
     if (it.depth() == 0 && (_wcsicmp(name.c_str(), L"windows") == 0 || name == L"standin")) it.disable_recursion_pending();
     else paths.insert(it->path());
@@ -43,22 +44,24 @@ std::set<fs::path> Disk() {
 }
 
 // The prefix as the first row found it, less the product's folders: its disk, and the
-// system's own MAPI stubs, which make way for the rows' and come back when the runner ends.
+// system's own MAPI stubs (where it has them), which make way for the rows' and come back
+// when the runner ends.
 struct Prefix {
   std::set<fs::path> disk;
   std::map<std::u16string, HANDLE> standins;
   std::u16string commandLine;
   std::vector<sim::Event> events;
+  std::error_code missing;
 
   Prefix() {
     fs::remove_all(fs::path(_wgetenv(L"LOCALAPPDATA")) / L"Orvane");
     fs::remove_all(L"C:\\Program Files\\Orvane");
     disk = Disk();
-    for (const std::wstring& stub : kStubs) fs::rename(kSystem / (stub + L".dll"), kSystem / (stub + L".saved"));
+    for (const std::wstring& stub : kStubs) fs::rename(kSystem / (stub + L".dll"), kSystem / (stub + L".saved"), missing);
   }
   ~Prefix() {
     for (const auto& [name, process] : standins) TerminateProcess(process, 0);
-    for (const std::wstring& stub : kStubs) fs::rename(kSystem / (stub + L".saved"), kSystem / (stub + L".dll"));
+    for (const std::wstring& stub : kStubs) fs::rename(kSystem / (stub + L".saved"), kSystem / (stub + L".dll"), missing);
   }
 };
 Prefix* gPrefix = nullptr;
