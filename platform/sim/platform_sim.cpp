@@ -78,8 +78,10 @@ long QueryValue(KeyObject* key, const std::u16string& name, std::uint32_t* type,
 }
 
 // Which file a LoadLibraryW argument names, by the loader's search rules.
+// A full path (or one from a drive's or the root's current folder) names its file; any other
+// path, folders in it or not, is looked for below each folder of the search, as LoadLibrary does.
 std::u16string ResolveModule(const std::u16string& path) {
-  if (path.find_first_of(u"\\/") != std::u16string::npos) return path;
+  if ((path.size() >= 2 && path[1] == u':') || (!path.empty() && (path[0] == u'\\' || path[0] == u'/'))) return path;
   std::vector<std::u16string> search;
   if (!sim::Current().restricted) search.push_back(sim::Current().programFolder);
   search.push_back(sim::kSystemFolder);
@@ -374,7 +376,10 @@ bool FreeLibrary(ModuleObject* module) noexcept {
   return true;
 }
 
-void RestrictDllSearchToSystem() noexcept { sim::Current().restricted = true; }
+// Fails as on a Windows without the call, where the search stays as it was.
+void RestrictDllSearchToSystem() noexcept {
+  if (!ShouldFail(__func__)) sim::Current().restricted = true;
+}
 
 HResult CoInitialize() noexcept {
   if (ShouldFail(__func__)) return hr::Fail;

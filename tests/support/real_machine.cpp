@@ -66,13 +66,14 @@ struct Prefix {
 };
 Prefix* gPrefix = nullptr;
 
-// Starts a process with exactly this command line (wine itself would quote the arguments).
-PROCESS_INFORMATION Start(const std::u16string& commandLine) {
+// Starts a process with exactly this command line (wine itself would quote the arguments),
+// in the given current folder or in the runner's.
+PROCESS_INFORMATION Start(const std::u16string& commandLine, const wchar_t* folder = nullptr) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   std::wstring line = Wide(commandLine);
-  CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+  CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder, &startup, &process);
   CloseHandle(process.hThread);
   return process;
 }
@@ -185,6 +186,7 @@ namespace test {
 sim::RunResult RunProgram(int (*)()) {
   const fs::path exe = L"C:\\Program Files\\Orvane\\plainrunctl.exe", trace = "Z:" + std::string(getenv("PLAINRUN_TRACE"));
   fs::create_directories(exe.parent_path());
+  fs::create_directories(sim::kCurrentFolder);  // the run's current folder, as on the simulated Windows
   fs::copy_file(PLAINRUNCTL_EXE, exe, fs::copy_options::overwrite_existing);
   std::wstring overrides;
   for (const std::wstring& stub : kStubs) overrides += stub + (fs::exists(kSystem / (stub + L".dll")) ? L"=n;" : L"=d;");
@@ -196,7 +198,7 @@ sim::RunResult RunProgram(int (*)()) {
   // This Wine now and then fails to set up a process before any of its code runs: start again.
   for (int tries = 0; tries < 3 && (tries == 0 || (result.exitCode == 1 && shown.find("failed to map the shared user data") != shown.npos)); ++tries) {
     const auto start = static_cast<std::streamoff>(fs::file_size(trace));
-    const PROCESS_INFORMATION process = Start(gPrefix->commandLine);
+    const PROCESS_INFORMATION process = Start(gPrefix->commandLine, Wide(sim::kCurrentFolder).c_str());
     std::set<HWND> answered;
     boxes.clear();
     for (int waits = 1; WaitForSingleObject(process.hProcess, 20) == WAIT_TIMEOUT; ++waits) {
