@@ -25,10 +25,12 @@ add_test(NAME wine_prefix_cleanup
 set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 120)
 set_tests_properties(wine_prefix_cleanup PROPERTIES FIXTURES_CLEANUP wine)
 
-# plainrun_wine_test(name command...): a test that needs the prefix.
+# plainrun_wine_test(name command...): a test that needs the prefix. Such tests take turns
+# with it; the tests that need no Wine run beside them.
 function(plainrun_wine_test name)
   add_test(NAME ${name} COMMAND ${ARGN})
-  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${PLAINRUN_WINE_ENV}" TIMEOUT 300)
+  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${PLAINRUN_WINE_ENV}" TIMEOUT 300
+                       RESOURCE_LOCK wineprefix)
 endfunction()
 
 # The whole-run table against the real program: the table's runner, built for Windows, plays
