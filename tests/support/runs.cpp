@@ -58,16 +58,16 @@ std::u16string Text(std::string value) {
   return text;
 }
 
+std::string Utf8(const std::string& value) { return sim::Utf8(Text(value)); }
+
 // A file's content as bytes: \x{HH} is that byte, the rest its text in UTF-8.
 std::string Bytes(const std::string& value) {
   std::string bytes;
   std::size_t from = 0;
   for (std::size_t at; (at = value.find("\\x{", from)) != std::string::npos; from = value.find('}', at) + 1)
-    bytes += sim::Utf8(Text(value.substr(from, at - from))) + static_cast<char>(std::stoul(value.substr(at + 3), nullptr, 16));
-  return bytes + sim::Utf8(Text(value.substr(from)));
+    bytes += Utf8(value.substr(from, at - from)) + static_cast<char>(std::stoul(value.substr(at + 3), nullptr, 16));
+  return bytes + Utf8(value.substr(from));
 }
-
-std::string Utf8(const std::string& value) { return sim::Utf8(Text(value)); }
 
 // "TYPE DATA" as the registry stores it.
 sim::Value Encode(const std::string& typed) {
