@@ -222,6 +222,7 @@ void SetProcesses(std::vector<std::u16string> exeNames) {
 void SetCommandLine(const std::u16string& commandLine) { Current().commandLine = commandLine; }
 void SetSpecialFolder(int csidl, const std::u16string& path) { Current().folders[csidl] = path; }
 void SetProgramFolder(const std::u16string& path) { Current().programFolder = path; }
+void SetSearchPath(const std::u16string& folder) { Current().searchPath = folder; }
 
 // ---- Files ----
 namespace {

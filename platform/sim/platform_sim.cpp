@@ -82,13 +82,12 @@ long QueryValue(KeyObject* key, const std::u16string& name, std::uint32_t* type,
 // path, folders in it or not, is looked for below each folder of the search, as LoadLibrary does.
 std::u16string ResolveModule(const std::u16string& path) {
   if ((path.size() >= 2 && path[1] == u':') || (!path.empty() && (path[0] == u'\\' || path[0] == u'/'))) return path;
-  std::vector<std::u16string> search;
-  if (!sim::Current().restricted) search.push_back(sim::Current().programFolder);
-  search.push_back(sim::kSystemFolder);
-  if (!sim::Current().restricted) search.push_back(sim::kCurrentFolder);
+  const sim::State& machine = sim::Current();
+  std::vector<std::u16string> search{sim::kSystemFolder};
+  if (!machine.restricted) search = {machine.programFolder, sim::kSystemFolder, sim::kCurrentFolder, machine.searchPath};
   for (const std::u16string& folder : search) {
     const std::u16string candidate = folder + u"\\" + path;
-    if (sim::Exists(candidate)) return candidate;
+    if (!folder.empty() && sim::Exists(candidate)) return candidate;
   }
   return {};
 }

@@ -59,6 +59,8 @@ void SetCommandLine(const std::u16string& commandLine);
 void SetSpecialFolder(int csidl, const std::u16string& path);
 // The program's own folder, searched for bare DLL names unless the search is restricted.
 void SetProgramFolder(const std::u16string& path);
+// A folder on PATH, searched for bare DLL names after the current folder unless the search is restricted.
+void SetSearchPath(const std::u16string& folder);
 
 // ---- Files ----
 // Host path of a Windows path on this machine (relative paths start at the current folder).

@@ -1,10 +1,8 @@
 # What the program leaves behind, read strictly for the Wine tests:
 #   state LOG: the number of whole rows, then "whole" or the first problems that break the log
-#   messages LOG: "LEVEL-LETTER MESSAGE" of each row
 #   runs LOG EXE START_FLAG: "runs N disabling N enabling N" for a log of concurrent runs, then
 #     each problem (rows that no run could have written), and a summary on standard error
-#   lnk FILE: "target|arguments" of a shell link
-import csv, io, re, struct, sys
+import csv, io, re, sys
 
 HEADER = ['Time (UTC)', 'Level', 'Process', 'Thread', 'Logger', 'Message']
 
@@ -46,27 +44,9 @@ def runs(rows, problems, exe, start_flag):
     print('\n'.join(p[:400] for p in problems[:10]), end='')
 
 
-# Wine writes a link's strings in UTF-16.
-def lnk(path):
-    data = open(path, 'rb').read()
-    flags, pos = struct.unpack_from('<I', data, 20)[0], 76
-    pos += 2 + struct.unpack_from('<H', data, pos)[0] if flags & 1 else 0  # item ID list
-    size, _, _, _, base, _, suffix = struct.unpack_from('<7I', data, pos) if flags & 2 else (0,) * 7  # link info
-    target = ''.join(data[pos + o:data.index(b'\0', pos + o)].decode('cp1252') for o in (base, suffix) if o)
-    pos += size
-    for bit in (4, 8, 16, 32):  # name, relative path, working folder, arguments
-        size = 2 * struct.unpack_from('<H', data, pos)[0] if flags & bit else -2
-        text, pos = data[pos + 2:pos + 2 + size].decode('utf-16-le'), pos + 2 + size
-    return target + '|' + text.rstrip('\0')
-
-
 if __name__ == '__main__':
-    if sys.argv[1] == 'lnk':
-        sys.exit(print(lnk(sys.argv[2])))
     rows, problems = read(sys.argv[2])
     if sys.argv[1] == 'state':
         print(len(rows), problems[:3] or 'whole')
-    elif sys.argv[1] == 'messages':
-        print(''.join('%s %s\n' % (row[1][0], row[5]) for row in rows), end='')
     else:
         runs(rows, problems, *sys.argv[3:5])

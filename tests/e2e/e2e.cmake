@@ -62,17 +62,9 @@ add_test(NAME reproducible_build COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/re
   ${CMAKE_CURRENT_BINARY_DIR}/reproducible)
 set_tests_properties(reproducible_build PROPERTIES TIMEOUT 600)
 
-# ---- Robustness under Wine: concurrent runs and planted DLLs ----
-# One DLL that records every load of itself; the planting test copies it under the
-# names of the libraries the program loads.
-add_library(planted SHARED ${CMAKE_CURRENT_SOURCE_DIR}/stubs/planted.cpp)
-set_target_properties(planted PROPERTIES PREFIX "" OUTPUT_NAME planted)
-target_link_options(planted PRIVATE -static)
+# The log of concurrent runs, and on a full disk.
 plainrun_wine_test(e2e_concurrency bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/log_faults_test.sh concurrent
   $<TARGET_FILE:plainrunctl> $<TARGET_FILE:tracelib> ${CMAKE_SOURCE_DIR}/data)
-plainrun_wine_test(e2e_planting bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/planting_test.sh
-  $<TARGET_FILE:plainrunctl> $<TARGET_FILE:tracelib> ${CMAKE_SOURCE_DIR}/data
-  $<TARGET_FILE:outlook_standin> $<TARGET_FILE:planted>)
 
 # The release, signed with a throw-away certificate, checked and installed from its package.
 plainrun_wine_test(e2e_release bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/release_test.sh

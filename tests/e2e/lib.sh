@@ -15,7 +15,7 @@ finish() { echo "$passed passed, $failed failed" && [ "$failed" -eq 0 ]; }
 
 user_dir() { ls -d "$WINEPREFIX"/drive_c/users/* | grep -v -i /public | head -n 1; }
 log_file() { echo "$(user_dir)/AppData/Local/Orvane/Keelstore/DebugLogs/logplainrunctl.csv"; }
-# csv_log state|messages|runs|lnk ...: what the log or a shortcut holds (see csv_log.py).
+# csv_log state|runs ...: what the log holds (see csv_log.py).
 csv_log() { python3 "$e2e_dir/csv_log.py" "$@"; }
 
 reg_set() { wine reg add "$1" /v "$2" /t "$3" /d "$4" /f >/dev/null 2>&1; }
@@ -44,34 +44,4 @@ wine_program() {
     rc=$? && [ "$rc" == 1 ] && grep -q 'failed to map the shared user data' "$out" || return "$rc"
     echo "wine_program: start $attempt failed in Wine" >>"$out"
   done
-}
-
-# answer_box TRACE PID [SHOT]: until process PID ends, presses Return in each message box
-# that TRACE (its output under WINEDEBUG=+msgbox) shows set up, once SHOT is taken of the
-# first; then prints "box" if there was one. The box closes on the key press, so the release
-# sent to it is lost and Wine would keep Return held down for the next box: release it too.
-answer_box() {
-  local id shown=
-  while kill -0 "$2" 2>/dev/null; do
-    grep -q -a MSGBOX_OnInit "$1" 2>/dev/null && for id in $(xdotool search --class plainrunctl.exe 2>/dev/null); do
-      xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable' || continue
-      [ -n "$shown" ] || [ -z "${3:-}" ] || { sleep 0.5 && import -window root "$3"; }
-      xdotool key --window "$id" Return 2>/dev/null; xdotool keyup Return 2>/dev/null
-      shown=box && sleep 0.5
-    done
-    sleep 0.1
-  done
-  echo "$shown"
-}
-
-# ensure_outlook: the stand-in OUTLOOK.EXE (the file $outlook) runs, started again when it
-# has ended (it does after two minutes); waits up to 30 s for its "running" file, so that a
-# process snapshot taken next finds it. Its process id goes to the file standin.pid.
-ensure_outlook() {
-  local dir=$WINEPREFIX/drive_c/standin
-  [ -e "$dir/running" ] && return
-  mkdir -p "$dir" && cp "$outlook" "$dir/OUTLOOK.EXE"
-  wine 'C:\standin\OUTLOOK.EXE' >/dev/null 2>&1 &
-  echo $! >"$WINEPREFIX/standin.pid"
-  for _ in $(seq 300); do [ -e "$dir/running" ] && return; sleep 0.1; done
 }

@@ -49,7 +49,7 @@ std::set<fs::path> Disk() {
 struct Prefix {
   std::set<fs::path> disk;
   std::map<std::u16string, HANDLE> standins;
-  std::u16string commandLine;
+  std::u16string commandLine, searchPath;
   std::vector<sim::Event> events;
   std::error_code missing;
 
@@ -115,6 +115,7 @@ Machine::Machine() {
     if (!prefix.disk.count(path)) fs::remove_all(path, ignored);
   prefix.events.clear();
   prefix.commandLine = u"\"C:\\Program Files\\Orvane\\plainrunctl.exe\"";
+  prefix.searchPath.clear();
 }
 Machine::~Machine() = default;
 
@@ -149,6 +150,7 @@ void InstallModule(const std::u16string& windowsPath, const std::string& hostObj
 }
 
 void SetCommandLine(const std::u16string& commandLine) { gPrefix->commandLine = commandLine; }
+void SetSearchPath(const std::u16string& folder) { gPrefix->searchPath = folder; }
 
 // Exactly these stand-ins run: each a copy of the stand-in Outlook under its name, waited
 // for until the "running" file beside it shows that it has started.
@@ -188,9 +190,10 @@ sim::RunResult RunProgram(int (*)()) {
   fs::create_directories(exe.parent_path());
   fs::create_directories(sim::kCurrentFolder);  // the run's current folder, as on the simulated Windows
   fs::copy_file(PLAINRUNCTL_EXE, exe, fs::copy_options::overwrite_existing);
-  std::wstring overrides;
-  for (const std::wstring& stub : kStubs) overrides += stub + (fs::exists(kSystem / (stub + L".dll")) ? L"=n;" : L"=d;");
-  SetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides.c_str());
+  SetEnvironmentVariableW(L"WINEDLLOVERRIDES", L"mapistub,mapi32=n");
+  std::wstring path(32767, L'\0');
+  path.resize(GetEnvironmentVariableW(L"PATH", path.data(), 32767));
+  SetEnvironmentVariableW(L"PATH", (Wide(gPrefix->searchPath) + L";" + path).c_str());
   SetEnvironmentVariableW(L"WINEDEBUG", L"-all,err+virtual,+msgbox,trace+cursor,warn+seh");
   sim::RunResult result;
   std::string shown;
@@ -213,6 +216,7 @@ sim::RunResult RunProgram(int (*)()) {
   result.exited = true;
   SetEnvironmentVariableW(L"WINEDEBUG", L"-all");
   SetEnvironmentVariableW(L"WINEDLLOVERRIDES", nullptr);
+  SetEnvironmentVariableW(L"PATH", path.c_str());
   // A box's icon is the first system icon loaded after the box's set-up line.
   for (std::size_t i = 0, at = 0; i + 1 < boxes.size(); i += 2) {
     at = shown.find("MSGBOX_OnInit", at) + 1;

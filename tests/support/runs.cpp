@@ -191,6 +191,8 @@ void Prepare(const Row& row) {
       std::ofstream(file, std::ios::binary) << bytes;
     }
     if (key == "dir") std::filesystem::create_directories(Host(Text(value)));
+    if (key == "plant") sim::InstallModule(Text(value), value.ends_with("tracelib.dll") ? TRACELIB_MODULE : MAPI_STUB_MODULE);
+    if (key == "path") sim::SetSearchPath(Text(value));
     if (key == "process") processes.push_back(Text(value));
     if (key == "answer") answers += value + "\n";
 #ifndef _WIN32
