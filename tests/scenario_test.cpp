@@ -85,11 +85,34 @@ bool Known(const std::string& line) {
   return std::regex_match(line, known);
 }
 
+// Plays the row once for each failure k from 1 to count, armed by arm(k) before the program
+// body runs: every run leaves a whole log of known lines, and the flag as before the run or as
+// the row leaves it (or as enabling leaves it, when the failed call was the command-line split);
+// check looks at what else each run must show.
+template <typename Arm, typename Check>
+void Sweep(const Row& row, std::uint64_t count, int (*body)(), Arm arm, Check check) {
+  const std::string after = Expected(row)["flag"][0];
+  for (std::uint64_t k = 1; k <= count; ++k) {
+    SCOPED_TRACE(k);
+    sim::Machine machine;
+    Prepare(row);
+    const std::string before = Observe(row)["flag"][0];
+    arm(k);
+    const sim::RunResult run = RunProgram(body);
+    arm(0);
+    Outcome got;
+    EXPECT_NO_THROW(got = Observe(row));
+    const bool enables = run.firstFailed == "CommandLineToArgv" && before == "4:01000000";
+    const std::string flag = got["flag"][0];
+    EXPECT_TRUE(flag == before || flag == after || (enables && flag == "4:00000000")) << run.firstFailed << ": flag " << flag;
+    for (const std::string& line : got["log"]) EXPECT_TRUE(Known(line)) << line;
+    check(run, got);
+  }
+}
+
 class FaultSweep : public ::testing::TestWithParam<Row> {};
 
-// A failed call gives a default and at most a log line: exit code 0, every handle released,
-// a whole log of known lines, and the flag as before the run or as the row leaves it (or as
-// enabling leaves it, when the failed call was the command-line split).
+// A failed call gives a default and at most a log line: exit code 0 and every handle released.
 TEST_P(FaultSweep, EveryFailingCallEndsInADefault) {
   std::uint64_t calls = 0;
   {
@@ -102,26 +125,12 @@ TEST_P(FaultSweep, EveryFailingCallEndsInADefault) {
 #else
   for (const bool persistent : {false, true}) {
 #endif
-    for (std::uint64_t k = 1; k <= calls; ++k) {
-      sim::Machine machine;
-      Prepare(GetParam());
-      const std::string before = Observe(GetParam())["flag"][0];
-      sim::FailCall(k, persistent);
-      const sim::RunResult run = RunProgram();
-      sim::FailCall(0, false);
-      Outcome got;
-      EXPECT_NO_THROW(got = Observe(GetParam())) << "call " << k;
-      const std::string after = Expected(GetParam())["flag"][0];
-      const bool enables = run.firstFailed == "CommandLineToArgv" && before == "4:01000000";
-      const std::string flag = got["flag"][0];
-      EXPECT_TRUE(flag == before || flag == after || (enables && flag == "4:00000000"))
-          << "call " << k << " " << run.firstFailed << ": flag " << flag;
-      EXPECT_TRUE(run.exited && run.exitCode == 0 && run.handlesLeft == 0)
-          << "call " << k << " " << run.firstFailed << (persistent ? " on" : " once") << ": exit " << run.exitCode;
-      for (const std::string& line : got["log"]) EXPECT_TRUE(Known(line)) << line;
-    }
+    Sweep(GetParam(), calls, nullptr, [&](std::uint64_t k) { sim::FailCall(k, persistent); },
+          [&](const sim::RunResult& run, Outcome&) {
+            EXPECT_TRUE(run.exited && run.exitCode == 0 && run.handlesLeft == 0)
+                << run.firstFailed << (persistent ? " on" : " once") << ": exit " << run.exitCode;
+          });
   }
-  std::printf("%llu calls, each failed once and from then on\n", static_cast<unsigned long long>(calls));
 }
 
 #ifndef PLAINRUN_SANITIZE
@@ -138,36 +147,24 @@ int CountedRun() {
 class OutOfMemory : public ::testing::TestWithParam<Row> {};
 
 // The promise: the warning and an empty text where a looked-up text is copied, otherwise the
-// end of an uncaught exception (SIGABRT), never another crash; the flag as before or after.
+// end of an uncaught exception (SIGABRT), never another crash.
 TEST_P(OutOfMemory, EveryAllocationFailingEndsAsPromised) {
   long allocations = 0;
-  std::string before;
   {
     sim::Machine machine;
     Prepare(GetParam());
-    before = Observe(GetParam())["flag"][0];
     ASSERT_EQ(RunProgram(CountedRun).exitCode, 0);
     std::ifstream(sim::HostPath(u"C:\\allocations.txt")) >> allocations;
   }
-  Outcome expected = Expected(GetParam());
   int warnings = 0;
-  for (long k = 1; k <= allocations; ++k) {
-    sim::Machine machine;
-    Prepare(GetParam());
-    gFailAt = k;
-    const sim::RunResult run = RunProgram(CountedRun);
-    gFailAt = 0;
-    Outcome got;
-    EXPECT_NO_THROW(got = Observe(GetParam())) << "allocation " << k;
-    EXPECT_TRUE((run.exited && run.exitCode == 0) || (!run.exited && run.exitCode == -SIGABRT)) << k;
-    const std::string flag = got["flag"][0];
-    EXPECT_TRUE(flag == before || flag == expected["flag"][0]) << "allocation " << k << ": flag " << flag;
-    for (const std::string& line : got["log"]) {
-      EXPECT_TRUE(Known(line)) << line;
-      warnings += line.rfind("W ModuleStrings::GetString", 0) == 0 && got["box"].size() == 1;
-    }
-  }
+  Sweep(GetParam(), allocations, CountedRun, [](std::uint64_t k) { gFailAt = static_cast<long>(k); },
+        [&](const sim::RunResult& run, Outcome& got) {
+          EXPECT_TRUE((run.exited && run.exitCode == 0) || (!run.exited && run.exitCode == -SIGABRT));
+          for (const std::string& line : got["log"])
+            warnings += line.rfind("W ModuleStrings::GetString", 0) == 0 && got["box"].size() == 1;
+        });
   // A shown text long enough to allocate when copied meets the failure at its copy.
+  Outcome expected = Expected(GetParam());
   if (!expected.count("nolog") && expected.count("box") && expected["box"][0].size() > 40) {
     EXPECT_GT(warnings, 0);
   }

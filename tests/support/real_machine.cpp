@@ -80,20 +80,10 @@ PROCESS_INFORMATION Start(const std::u16string& commandLine, const wchar_t* fold
 
 // Reads each message box that the process shows (caption, then text) and answers it.
 void AnswerBoxes(DWORD process, std::set<HWND>& answered, std::vector<std::u16string>& boxes) {
-  static DWORD wanted;
-  static std::vector<HWND> shown;
-  wanted = process;
-  shown.clear();
-  EnumWindows([](HWND window, LPARAM) {
+  for (HWND box = nullptr; (box = FindWindowExW(nullptr, box, L"#32770", nullptr));) {
     DWORD owner = 0;
-    wchar_t kind[8] = L"";
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == wanted && IsWindowVisible(window) && GetClassNameW(window, kind, 8) && kind == std::wstring(L"#32770"))
-      shown.push_back(window);
-    return TRUE;
-  }, 0);
-  for (const HWND box : shown) {
-    if (!answered.insert(box).second) continue;
+    GetWindowThreadProcessId(box, &owner);
+    if (owner != process || !IsWindowVisible(box) || !answered.insert(box).second) continue;
     boxes.insert(boxes.end(), {WindowText(box), WindowText(GetDlgItem(box, 0xFFFF))});
     PostMessageW(box, WM_COMMAND, IDOK, 0);
   }
