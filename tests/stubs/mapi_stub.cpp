@@ -14,7 +14,7 @@
 
 namespace {
 std::string Text(const char* value) { return value ? value : "-"; }
-bool Match(const std::string& rule, const std::string& value) { return rule == "*" || rule == value; }
+bool Match(const char* rule, const std::string& value) { return std::strcmp(rule, "*") == 0 || rule == value; }
 }  // namespace
 
 EXPORT int FGetComponentPath(const char* component, char* qualifier, char* path, unsigned size, int install) {
@@ -25,23 +25,17 @@ EXPORT int FGetComponentPath(const char* component, char* qualifier, char* path,
     std::fclose(calls);
   }
   FILE* answers = std::fopen("C:/mapistub-answers.txt", "r");
-  if (!answers) return 0;
-  char line[1024];
+  char line[1024], rule[2][256], answer[512] = "";
   int result = 0;
-  while (std::fgets(line, sizeof line, answers)) {
-    std::string rule(line);
-    while (!rule.empty() && (rule.back() == '\n' || rule.back() == '\r')) rule.pop_back();
-    const std::size_t a = rule.find('|'), b = rule.find('|', a + 1), c = rule.find('|', b + 1);
-    if (c == std::string::npos) continue;
-    if (!Match(rule.substr(0, a), Text(component)) || !Match(rule.substr(a + 1, b - a - 1), Text(qualifier))) continue;
-    result = std::stoi(rule.substr(b + 1, c - b - 1));
-    const std::string answer = rule.substr(c + 1);
-    if (size > 0 && path) {
-      std::strncpy(path, answer.c_str(), size - 1);
-      path[size - 1] = '\0';
+  while (answers && std::fgets(line, sizeof line, answers)) {
+    answer[0] = '\0';
+    if (std::sscanf(line, "%255[^|]|%255[^|]|%d|%511[^\r\n]", rule[0], rule[1], &result, answer) >= 3 &&
+        Match(rule[0], Text(component)) && Match(rule[1], Text(qualifier))) {
+      if (size > 0 && path) std::snprintf(path, size, "%s", answer);
+      break;
     }
-    break;
+    result = 0;
   }
-  std::fclose(answers);
+  if (answers) std::fclose(answers);
   return result;
 }

@@ -16,24 +16,15 @@ namespace {
 
 constexpr const char16_t* kInstall = u"C:\\Program Files\\Orvane\\";
 
-// The user's profile folder: the simulated machine's, or the real one's.
-std::u16string Profile() {
+// The user's profile folder, and where a Windows path of the machine lies for the runner: the
+// real machine's, or the simulated one's in a host folder.
 #ifdef _WIN32
-  static const std::u16string profile = std::filesystem::path(_wgetenv(L"USERPROFILE")).u16string();
-  return profile;
+const std::u16string kProfile = std::filesystem::path(_wgetenv(L"USERPROFILE")).u16string();
+std::filesystem::path Host(const std::u16string& path) { return path; }
 #else
-  return u"C:\\Users\\tester";
+const std::u16string kProfile = u"C:\\Users\\tester";
+std::filesystem::path Host(const std::u16string& path) { return sim::HostPath(path); }
 #endif
-}
-
-// Where a Windows path of the machine lies for the runner: itself on Windows, a host path natively.
-std::filesystem::path Host(const std::u16string& path) {
-#ifdef _WIN32
-  return path;
-#else
-  return sim::HostPath(path);
-#endif
-}
 
 std::string ReadAll(const std::filesystem::path& path) {
   return (std::ostringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str();
@@ -54,7 +45,7 @@ std::u16string Text(std::string value) {
     const std::size_t end = text.find(u'}', at);
     text.replace(at, end - at + 1, 1, static_cast<char16_t>(std::stoul(sim::Utf8(text.substr(at + 3, end - at - 3)), nullptr, 16)));
   }
-  for (std::size_t at; (at = text.find(u"{profile}")) != std::u16string::npos;) text.replace(at, 9, Profile());
+  for (std::size_t at; (at = text.find(u"{profile}")) != std::u16string::npos;) text.replace(at, 9, kProfile);
   return text;
 }
 
@@ -75,9 +66,8 @@ sim::Value Encode(const std::string& typed) {
   const std::string data = typed.size() > kind.size() ? typed.substr(kind.size() + 1) : "";
   sim::Value value;
   if (kind == "dword") {
-    const auto n = static_cast<std::uint32_t>(std::stoul(data));
-    value = {platform::kRegDword, {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
-                                   static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)}};
+    value.type = platform::kRegDword;
+    for (int shift = 0; shift < 32; shift += 8) value.bytes.push_back(static_cast<std::uint8_t>(std::stoul(data) >> shift));
   } else if (kind == "hex") {
     const std::size_t blank = data.find(' ');
     value.type = static_cast<std::uint32_t>(std::stoul(data.substr(0, blank)));
@@ -225,7 +215,7 @@ Outcome Observe(const Row& row) {
                                (std::ostringstream() << std::hex << std::stoi(sim::Utf8(event.fields[2]))).str());
     if (event.kind == "debug") outcome["debug"].push_back(sim::Utf8(event.fields[0]));
   }
-  const std::filesystem::path log = Host(Profile() + u"\\AppData\\Local\\Orvane\\Keelstore\\DebugLogs\\logplainrunctl.csv");
+  const std::filesystem::path log = Host(kProfile + u"\\AppData\\Local\\Orvane\\Keelstore\\DebugLogs\\logplainrunctl.csv");
   if (!std::filesystem::exists(log)) outcome["nolog"].push_back("");
   const Rows rows = ParseCsv(ReadAll(log));
   for (std::size_t i = 0; i < rows.size(); ++i) {
