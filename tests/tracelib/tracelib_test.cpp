@@ -21,8 +21,11 @@
 #else
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 #endif
 
 namespace {
@@ -250,6 +253,33 @@ TEST_F(TracelibTest, ConcurrentWritersKeepEveryRowWhole) {
     EXPECT_EQ(std::distance(fs::directory_iterator(log.parent_path()), {}), 1) << "a temporary file is left";
   }
 }
+
+#ifndef _WIN32
+// A full disk (here a file size limit) cuts a row short: the part that got in is cut off
+// again at once, and once there is room the next row follows the whole rows.
+TEST_F(TracelibTest, RowCutShortByAFullDiskIsRemoved) {
+  const fs::path log = dir_ / "log.csv";
+  ASSERT_EQ(init(log), 1);
+  const pid_t child = fork();
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);  // a write beyond the limit then fails with EFBIG
+    // A row here is 39 bytes and the process id twice (it is also the thread's): an odd
+    // length, so no number of rows fills the 100 bytes and one row is cut short.
+    const rlimit limit{fs::file_size(log) + 100, RLIM_INFINITY};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    int written = 0;
+    while (written < 10 && lib_->info("t", u"row") == 1) ++written;
+    std::_Exit(written);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  const int written = WEXITSTATUS(status);  // 0 also when the child was killed
+  EXPECT_TRUE(written > 0 && written < 10) << status;
+  EXPECT_EQ(test::ParseCsv(read(log)).size(), 1u + written);  // throws on a torn row
+  EXPECT_TRUE(lib_->info("t", u"after") == 1 && test::ParseCsv(read(log)).size() == 2u + written &&
+              read(log).ends_with(",t,after\r\n"));
+}
+#endif
 
 TEST_F(TracelibTest, MisuseNeverCrashesOrMisdirectsRows) {
   for (const LogCall call : {lib_->error, lib_->warning, lib_->info})
