@@ -7,8 +7,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "tests/support/csv.h"
 #include "tracelib.h"
@@ -18,7 +21,11 @@
 #else
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 #endif
 
 namespace {
@@ -186,6 +193,93 @@ TEST_F(TracelibTest, RowsHoldEveryColumn) {
     EXPECT_TRUE(text.ends_with("," + level + "," + kIds + "," + cases[i].cells + "\r\n")) << text.substr(kHeader.size());
   }
 }
+
+// Processes that race to create a missing log (and its folder) and then append to it at
+// once: each row lands whole, the header once at the top, every writer's rows in their
+// order, and no temporary file is left. Without the writers' lock Wine tears rows.
+TEST_F(TracelibTest, ConcurrentWritersKeepEveryRowWhole) {
+  constexpr int kWriters = 16, kRows = 40;
+  // One writer: waits until the round's folder shows that all writers are started, then
+  // writes rows numbered in order; true when every call succeeded.
+  const auto write_rows = [](Library& lib, const fs::path& log) {
+    for (int ms = 0; ms < 5000 && !fs::exists(log.parent_path().parent_path()); ++ms)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    bool all = lib.init("t", arg(log).c_str(), 10) == 1;
+    for (int i = 0; i < kRows; ++i) all = lib.info("t", arg(std::to_string(i)).c_str()) == 1 && all;
+    return all;
+  };
+#ifdef _WIN32
+  if (const char* log = std::getenv("TRACELIB_TEST_WRITER")) {  // this test started again as one writer
+    EXPECT_TRUE(write_rows(*lib_, log));
+    return;
+  }
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring command = L"tracelib_test --gtest_filter=TracelibTest.ConcurrentWritersKeepEveryRowWhole";
+  STARTUPINFOW startup{};  // without standard handles: a writer reports by its exit code
+  startup.cb = sizeof startup, startup.dwFlags = STARTF_USESTDHANDLES;
+#endif
+  for (int round = 0; round < 6; ++round) {
+    const fs::path log = dir_ / std::to_string(round) / "logs" / "log.csv";
+#ifdef _WIN32
+    SetEnvironmentVariableA("TRACELIB_TEST_WRITER", log.string().c_str());
+    std::vector<PROCESS_INFORMATION> writers(kWriters);
+    for (auto& w : writers) CreateProcessW(self, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &w);
+    SetEnvironmentVariableA("TRACELIB_TEST_WRITER", nullptr);
+#else
+    std::vector<pid_t> writers(kWriters);
+    for (auto& w : writers)
+      if ((w = fork()) == 0) lib_.emplace(), std::_Exit(write_rows(*lib_, log) ? 0 : 1);  // a library of its own
+#endif
+    fs::create_directory(log.parent_path().parent_path());
+    for (const auto& w : writers) {
+#ifdef _WIN32
+      DWORD code = 1;  // also when the writer could not be started
+      WaitForSingleObject(w.hProcess, INFINITE);
+      GetExitCodeProcess(w.hProcess, &code);
+      CloseHandle(w.hProcess), CloseHandle(w.hThread);
+#else
+      int code = -1;
+      waitpid(w, &code, 0);
+#endif
+      EXPECT_EQ(code, 0);
+    }
+    const std::string text = read(log);
+    ASSERT_TRUE(text.starts_with(kHeader)) << text.substr(0, 200);
+    const auto rows = test::ParseCsv(text.substr(kHeader.size()));  // throws on a torn row
+    std::map<std::string, int> next;  // each writer's next row number
+    for (const auto& row : rows) ASSERT_EQ(row.at(5), std::to_string(next[row.at(2)]++)) << text;
+    EXPECT_TRUE(rows.size() == kWriters * kRows && next.size() == kWriters) << rows.size() << " rows";
+    EXPECT_EQ(std::distance(fs::directory_iterator(log.parent_path()), {}), 1) << "a temporary file is left";
+  }
+}
+
+#ifndef _WIN32
+// A full disk (here a file size limit) cuts a row short: the part that got in is cut off
+// again at once, and once there is room the next row follows the whole rows.
+TEST_F(TracelibTest, RowCutShortByAFullDiskIsRemoved) {
+  const fs::path log = dir_ / "log.csv";
+  ASSERT_EQ(init(log), 1);
+  const pid_t child = fork();
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);  // a write beyond the limit then fails with EFBIG
+    // A row here is 39 bytes and the process id twice (it is also the thread's): an odd
+    // length, so no number of rows fills the 100 bytes and one row is cut short.
+    const rlimit limit{fs::file_size(log) + 100, RLIM_INFINITY};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    int written = 0;
+    while (written < 10 && lib_->info("t", u"row") == 1) ++written;
+    std::_Exit(written);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  const int written = WEXITSTATUS(status);  // 0 also when the child was killed
+  EXPECT_TRUE(written > 0 && written < 10) << status;
+  EXPECT_EQ(test::ParseCsv(read(log)).size(), 1u + written);  // throws on a torn row
+  EXPECT_TRUE(lib_->info("t", u"after") == 1 && test::ParseCsv(read(log)).size() == 2u + written &&
+              read(log).ends_with(",t,after\r\n"));
+}
+#endif
 
 TEST_F(TracelibTest, MisuseNeverCrashesOrMisdirectsRows) {
   for (const LogCall call : {lib_->error, lib_->warning, lib_->info})
