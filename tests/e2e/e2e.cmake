@@ -62,16 +62,7 @@ add_test(NAME reproducible_build COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/re
   ${CMAKE_CURRENT_BINARY_DIR}/reproducible)
 set_tests_properties(reproducible_build PROPERTIES TIMEOUT 600)
 
-# The log of concurrent runs, and on a full disk.
-plainrun_wine_test(e2e_concurrency bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/log_faults_test.sh concurrent
-  $<TARGET_FILE:plainrunctl> $<TARGET_FILE:tracelib> ${CMAKE_SOURCE_DIR}/data)
-
 # The release, signed with a throw-away certificate, checked and installed from its package.
 plainrun_wine_test(e2e_release bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/release_test.sh
   ${CMAKE_COMMAND} ${PLAINRUN_RELEASE_SETTINGS} ${PLAINRUN_RELEASE_SCRIPT}
   ${CMAKE_CURRENT_BINARY_DIR}/plainrunctl-older.msi ${CMAKE_SOURCE_DIR}/data)
-
-# The log on a full disk: the test mounts a file system and reports itself skipped where it may not.
-plainrun_wine_test(e2e_log_full bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/log_faults_test.sh full
-  $<TARGET_FILE:plainrunctl> $<TARGET_FILE:tracelib> ${CMAKE_SOURCE_DIR}/data)
-set_tests_properties(e2e_log_full PROPERTIES SKIP_RETURN_CODE 77)

@@ -4,7 +4,7 @@ set -u
 : "${WINEPREFIX:?}" "${DISPLAY:?}"
 export WINEDEBUG=${WINEDEBUG:--all}
 install_dir="$WINEPREFIX/drive_c/Program Files/Orvane" install_win='C:\Program Files\Orvane\'
-exe_win="${install_win}plainrunctl.exe" passed=0 failed=0
+passed=0 failed=0
 e2e_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd) work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -15,8 +15,6 @@ finish() { echo "$passed passed, $failed failed" && [ "$failed" -eq 0 ]; }
 
 user_dir() { ls -d "$WINEPREFIX"/drive_c/users/* | grep -v -i /public | head -n 1; }
 log_file() { echo "$(user_dir)/AppData/Local/Orvane/Keelstore/DebugLogs/logplainrunctl.csv"; }
-# csv_log state|runs ...: what the log holds (see csv_log.py).
-csv_log() { python3 "$e2e_dir/csv_log.py" "$@"; }
 
 reg_set() { wine reg add "$1" /v "$2" /t "$3" /d "$4" /f >/dev/null 2>&1; }
 # reg_value KEY NAME: "TYPE|DATA" of a value, or "absent".
@@ -26,22 +24,3 @@ reg_value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -F'    
 flag() { local v && v=$(reg_value 'HKCU\SOFTWARE\Orvane\DERVO' DisableOutlookConnector)
   if [[ $v == REG_DWORD\|* ]]; then echo $((${v#*|})); else echo "$v"; fi; }
 set_flag() { reg_set 'HKCU\SOFTWARE\Orvane\DERVO' DisableOutlookConnector REG_DWORD "$1"; }
-
-# install_build EXE DLL DATA_DIR: lays the files out as the installer does and sets "Path".
-install_build() {
-  rm -rf "$install_dir" && mkdir -p "$install_dir/Data" && cp "$1" "$2" "$install_dir/" && cp "$3"/*.xml "$install_dir/Data/" &&
-    reg_set 'HKLM\SOFTWARE\Orvane\DERVO' Path REG_SZ "$install_win"; }
-
-# wine_program OUT SECONDS ARGS...: runs the installed program as `timeout SECONDS wine`
-# would, with all output into the file OUT, and returns its exit code. This Wine (packaged
-# without its preloader) now and then fails to set up a new process before any code of the
-# program runs: it says "failed to map the shared user data" and ends with 1, in about one
-# start of 3,000. Such a start is made again, at most twice, and noted in OUT.
-wine_program() {
-  local out=$1 seconds=$2 rc attempt && shift 2 && : >"$out"
-  for attempt in 1 2 3; do
-    WINEDEBUG="$WINEDEBUG,err+virtual" timeout "$seconds" wine "$exe_win" "$@" >>"$out" 2>&1
-    rc=$? && [ "$rc" == 1 ] && grep -q 'failed to map the shared user data' "$out" || return "$rc"
-    echo "wine_program: start $attempt failed in Wine" >>"$out"
-  done
-}

@@ -17,6 +17,7 @@
 #include "tracelib.h"
 
 #ifdef _WIN32
+#include <process.h>
 #include <windows.h>
 #else
 #include <dlfcn.h>
@@ -215,16 +216,15 @@ TEST_F(TracelibTest, ConcurrentWritersKeepEveryRowWhole) {
   }
   wchar_t self[MAX_PATH];
   GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring command = L"tracelib_test --gtest_filter=TracelibTest.ConcurrentWritersKeepEveryRowWhole";
-  STARTUPINFOW startup{};  // without standard handles: a writer reports by its exit code
-  startup.cb = sizeof startup, startup.dwFlags = STARTF_USESTDHANDLES;
 #endif
   for (int round = 0; round < 6; ++round) {
     const fs::path log = dir_ / std::to_string(round) / "logs" / "log.csv";
 #ifdef _WIN32
     SetEnvironmentVariableA("TRACELIB_TEST_WRITER", log.string().c_str());
-    std::vector<PROCESS_INFORMATION> writers(kWriters);
-    for (auto& w : writers) CreateProcessW(self, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &w);
+    std::vector<intptr_t> writers(kWriters);
+    for (auto& w : writers)
+      w = _wspawnl(_P_NOWAIT, self, L"tracelib_test", L"--gtest_brief=1",
+                   L"--gtest_filter=TracelibTest.ConcurrentWritersKeepEveryRowWhole", nullptr);
     SetEnvironmentVariableA("TRACELIB_TEST_WRITER", nullptr);
 #else
     std::vector<pid_t> writers(kWriters);
@@ -232,14 +232,11 @@ TEST_F(TracelibTest, ConcurrentWritersKeepEveryRowWhole) {
       if ((w = fork()) == 0) lib_.emplace(), std::_Exit(write_rows(*lib_, log) ? 0 : 1);  // a library of its own
 #endif
     fs::create_directory(log.parent_path().parent_path());
-    for (const auto& w : writers) {
+    for (const auto w : writers) {
+      int code = -1;  // also when the writer could not be started
 #ifdef _WIN32
-      DWORD code = 1;  // also when the writer could not be started
-      WaitForSingleObject(w.hProcess, INFINITE);
-      GetExitCodeProcess(w.hProcess, &code);
-      CloseHandle(w.hProcess), CloseHandle(w.hThread);
+      _cwait(&code, w, 0);
 #else
-      int code = -1;
       waitpid(w, &code, 0);
 #endif
       EXPECT_EQ(code, 0);
