@@ -18,8 +18,5 @@ status=0
 machine=$(sed -n 's/^sim machine: \(\/[a-z/]*plainrun-sim-[A-Za-z0-9]*\)$/\1/p' "$build/fuzz.log" | head -n 1)
 [ -z "$machine" ] || rm -rf -- "$machine"
 echo "fuzz_string_file: $(sed -n 's/^stat::number_of_executed_units: *//p' "$build/fuzz.log" | tail -n 1) executions in $seconds s"
-if [ "$status" -ne 0 ]; then
-  grep -E '^(broken promise:|SUMMARY:|==[0-9]+==ERROR)|runtime error:|Test unit written' "$build/fuzz.log" | head -n 4
-  echo "fuzz_string_file CRASHED (exit $status), log: $build/fuzz.log"
-fi
+[ "$status" -eq 0 ] || { tail -n 30 "$build/fuzz.log"; echo "fuzz_string_file CRASHED (exit $status), log: $build/fuzz.log"; }
 exit "$status"

@@ -5,14 +5,20 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdint>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <new>
 #include <regex>
+#include <sstream>
 
-#include "tests/support/runs.h"
+#include "platform/sim/sim.h"
+#include "tests/support/csv.h"
 
 #ifndef _WIN32
 #include "platform/entry.h"
+#include "tests/support/child_run.h"
 #endif
 
 #if !defined(PLAINRUN_SANITIZE) && !defined(_WIN32)
@@ -42,7 +48,238 @@ void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 #endif
 
 namespace test {
+
+// Runs the program in a fresh process on the current machine: natively wWinMain (or body) in a
+// forked child, on Windows the installed plainrunctl.exe with the row's exact command line
+// (tests/support/real_machine.cpp).
+sim::RunResult RunProgram(int (*body)() = nullptr);
+#ifndef _WIN32
+sim::RunResult RunProgram(int (*body)()) {
+  return RunInChild(body ? body : [] { return wWinMain(nullptr, nullptr, nullptr, 0); });
+}
+#endif
+
 namespace {
+
+// The table (tests/scenarios/runs.txt): each row read, laid out on a fresh machine, played,
+// and what the run left behind read back.
+struct Row {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> setup;  // (key, value) before "-- expect"
+  std::vector<std::pair<std::string, std::string>> expect;
+};
+
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+
+// What a run left, by the table's names of it: "flag" (as "TYPE:HEX" or "absent"), "box",
+// "log", "nolog", "mapi", "debug", "folder", "nofolder"; kinds with nothing in them are absent.
+using Outcome = std::map<std::string, std::vector<std::string>>;
+
+constexpr const char16_t* kInstall = u"C:\\Program Files\\Orvane\\";
+
+// The user's profile folder, and where a Windows path of the machine lies for the runner: the
+// real machine's, or the simulated one's in a host folder.
+#ifdef _WIN32
+const std::u16string kProfile = std::filesystem::path(_wgetenv(L"USERPROFILE")).u16string();
+std::filesystem::path Host(const std::u16string& path) { return path; }
+#else
+const std::u16string kProfile = u"C:\\Users\\tester";
+std::filesystem::path Host(const std::u16string& path) { return sim::HostPath(path); }
+#endif
+
+std::string ReadAll(const std::filesystem::path& path) {
+  return (std::ostringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str();
+}
+
+std::vector<std::string> Lines(const std::filesystem::path& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// A table text: outer quotes dropped, \u{HEX} made that UTF-16 code unit, {profile} put in.
+std::u16string Text(std::string value) {
+  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+  std::u16string text = sim::Utf16(value);
+  for (std::size_t at; (at = text.find(u"\\u{")) != std::u16string::npos;) {
+    const std::size_t end = text.find(u'}', at);
+    text.replace(at, end - at + 1, 1, static_cast<char16_t>(std::stoul(sim::Utf8(text.substr(at + 3, end - at - 3)), nullptr, 16)));
+  }
+  for (std::size_t at; (at = text.find(u"{profile}")) != std::u16string::npos;) text.replace(at, 9, kProfile);
+  return text;
+}
+
+std::string Utf8(const std::string& value) { return sim::Utf8(Text(value)); }
+
+// A file's content as bytes: \x{HH} is that byte, the rest its text in UTF-8.
+std::string Bytes(const std::string& value) {
+  std::string bytes;
+  std::size_t from = 0;
+  for (std::size_t at; (at = value.find("\\x{", from)) != std::string::npos; from = value.find('}', at) + 1)
+    bytes += Utf8(value.substr(from, at - from)) + static_cast<char>(std::stoul(value.substr(at + 3), nullptr, 16));
+  return bytes + Utf8(value.substr(from));
+}
+
+// "TYPE DATA" as the registry stores it.
+sim::Value Encode(const std::string& typed) {
+  const std::string kind = typed.substr(0, typed.find(' '));
+  const std::string data = typed.size() > kind.size() ? typed.substr(kind.size() + 1) : "";
+  sim::Value value;
+  if (kind == "dword") {
+    value.type = platform::kRegDword;
+    for (int shift = 0; shift < 32; shift += 8) value.bytes.push_back(static_cast<std::uint8_t>(std::stoul(data) >> shift));
+  } else if (kind == "hex") {
+    const std::size_t blank = data.find(' ');
+    value.type = static_cast<std::uint32_t>(std::stoul(data.substr(0, blank)));
+    for (std::size_t i = blank == std::string::npos ? data.size() : blank + 1; i + 1 < data.size(); i += 3)
+      value.bytes.push_back(static_cast<std::uint8_t>(std::stoul(data.substr(i, 2), nullptr, 16)));
+  } else {
+    value.type = kind == "sz" ? platform::kRegSz : kind == "expand_sz" ? platform::kRegExpandSz : platform::kRegMultiSz;
+    std::u16string text = Text(data) + u'\0';
+    if (kind == "multi_sz") text += u'\0';
+    for (const char16_t c : text) value.bytes.insert(value.bytes.end(), {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8)});
+  }
+  return value;
+}
+
+std::string Show(const sim::Value& value) {
+  std::string text = std::to_string(value.type) + ":";
+  for (const std::uint8_t b : value.bytes) text += "0123456789abcdef"[b >> 4], text += "0123456789abcdef"[b & 15];
+  return text;
+}
+
+// "ROOT\key\value" split into its hive, key and value name.
+struct RegPath {
+  sim::Hive hive;
+  std::u16string key, name;
+};
+RegPath Split(const std::string& path) {
+  const std::u16string text = Text(path);
+  const std::size_t first = text.find(u'\\'), last = text.rfind(u'\\');
+  return {text.substr(0, first) == u"HKLM" ? sim::Hive::LocalMachine : sim::Hive::CurrentUser,
+          text.substr(first + 1, last - first - 1), text.substr(last + 1)};
+}
+
+// The value of the row's setting key, or "-" when the row has none.
+std::string Setting(const Row& row, const std::string& key) {
+  for (const auto& [k, v] : row.setup)
+    if (k == key) return v;
+  return "-";
+}
+
+// Every row of the table.
+const std::vector<Row>& Table() {
+  static const std::vector<Row> rows = [] {
+    std::vector<Row> table;
+    bool expecting = false;
+    for (const std::string& line : Lines(SCENARIOS_FILE)) {
+      if (line.rfind("== ", 0) == 0) {
+        table.push_back({line.substr(3), {}, {}});
+        expecting = false;
+      } else if (line == "-- expect") {
+        expecting = true;
+      } else if (!table.empty() && !line.empty() && line[0] != '#') {
+        const std::size_t colon = line.find(": ");
+        auto& list = expecting ? table.back().expect : table.back().setup;
+        list.emplace_back(line.substr(0, colon), colon == std::string::npos ? "" : line.substr(colon + 2));
+      }
+    }
+    return table;
+  }();
+  return rows;
+}
+
+
+// Lays the row's machine out on the current (fresh) simulated Windows.
+void Prepare(const Row& row) {
+  const std::string library = Setting(row, "library");
+  if (library != "none")  // in the installation folder, or in the folder the row names
+    sim::InstallModule((library.ends_with('\\') ? Text(library) : kInstall) + u"tracelib.dll",
+                       library == "three_exports" ? THREE_EXPORTS_MODULE : TRACELIB_MODULE);
+  if (Setting(row, "nostrings") == "-")
+    for (const auto& entry : std::filesystem::directory_iterator(DATA_DIR))
+      if (entry.path().extension() == ".xml")
+        sim::InstallModule(std::u16string(kInstall) + u"Data\\" + sim::Utf16(entry.path().filename().string()),
+                           entry.path().string());
+  std::vector<std::u16string> processes;
+  std::string answers;
+  // The installer's "Path" comes first, so that a row may change or remove it.
+  std::vector<std::pair<std::string, std::string>> setup{{"reg", R"(HKLM\SOFTWARE\Orvane\DERVO\Path = sz C:\Program Files\Orvane\)"}};
+  setup.insert(setup.end(), row.setup.begin(), row.setup.end());
+  for (const auto& [key, value] : setup) {
+    if (key == "reg") {
+      const std::size_t eq = value.find(" = ");
+      const RegPath at = Split(value.substr(0, eq));
+      const sim::Value data = Encode(value.substr(eq + 3));
+      sim::SetValue(at.hive, at.key, at.name, data.type, data.bytes);
+    }
+    if (key == "args") sim::SetCommandLine(u"\"C:\\Program Files\\Orvane\\plainrunctl.exe\" " + Text(value));
+
+    if (key == "unset") {
+      const RegPath at = Split(value);
+      sim::DeleteValue(at.hive, at.key, at.name);
+    }
+    if (key == "file" || key == "file16") {
+      const std::size_t eq = value.find(" = ");
+      const std::filesystem::path file = Host(Text(value.substr(0, eq)));
+      std::filesystem::create_directories(file.parent_path());
+      std::string bytes = Bytes(value.substr(eq + 3));
+      if (key == "file16") {
+        const std::u16string text = u"\uFEFF" + Text(value.substr(eq + 3));
+        bytes.assign(reinterpret_cast<const char*>(text.data()), 2 * text.size());
+      }
+      std::ofstream(file, std::ios::binary) << bytes;
+    }
+    if (key == "dir") std::filesystem::create_directories(Host(Text(value)));
+    if (key == "plant") sim::InstallModule(Text(value), value.ends_with("tracelib.dll") ? TRACELIB_MODULE : MAPI_STUB_MODULE);
+    if (key == "path") sim::SetSearchPath(Text(value));
+    if (key == "process") processes.push_back(Text(value));
+    if (key == "answer") answers += value + "\n";
+#ifndef _WIN32
+    if (key == "deny") sim::DenyKey(Split(value + "\\x").hive, Split(value + "\\x").key);
+    if (key == "fault") sim::FailNamed(value.substr(0, value.find(' ')), std::stoi(value.substr(value.find(' '))));
+#endif
+    if (key == "stub")
+      sim::InstallModule(std::u16string(sim::kSystemFolder) + (value == "mapi32" ? u"\\mapi32.dll" : u"\\mapistub.dll"),
+                         value == "noexport" ? THREE_EXPORTS_MODULE : MAPI_STUB_MODULE);
+  }
+  sim::SetProcesses(processes);
+  std::ofstream(Host(u"C:\\mapistub-answers.txt"), std::ios::binary) << answers;
+}
+
+// What the row says must follow its run.
+Outcome Expected(const Row& row) {
+  Outcome outcome;
+  for (const auto& [key, value] : row.expect)
+    outcome[key].push_back(key == "flag" && value != "absent" ? Show(Encode(value)) : key == "mapi" ? value : Utf8(value));
+  return outcome;
+}
+
+// What the last run on the current machine left; the log is read strictly (throws on a torn row).
+Outcome Observe(const Row& row) {
+  Outcome outcome;
+  const RegPath flag = Split(R"(HKCU\SOFTWARE\Orvane\DERVO\DisableOutlookConnector)");
+  const auto stored = sim::GetValue(flag.hive, flag.key, flag.name);
+  outcome["flag"].push_back(stored ? Show(*stored) : "absent");
+  for (const sim::Event& event : sim::Events()) {
+    if (event.kind == "msgbox")
+      outcome["box"].push_back(sim::Utf8(event.fields[0]) + " | " + sim::Utf8(event.fields[1]) + " | 0x" +
+                               (std::ostringstream() << std::hex << std::stoi(sim::Utf8(event.fields[2]))).str());
+    if (event.kind == "debug") outcome["debug"].push_back(sim::Utf8(event.fields[0]));
+  }
+  const std::filesystem::path log = Host(kProfile + u"\\AppData\\Local\\Orvane\\Keelstore\\DebugLogs\\logplainrunctl.csv");
+  if (!std::filesystem::exists(log)) outcome["nolog"].push_back("");
+  const Rows rows = ParseCsv(ReadAll(log));
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (rows[i].size() != 6 || (i == 0) != (rows[i][1] == "Level")) throw std::runtime_error("a torn or headless log");
+    if (i > 0) outcome["log"].push_back(rows[i][1].substr(0, 1) + " " + rows[i][5]);
+  }
+  for (const std::string& call : Lines(Host(u"C:\\mapistub-calls.txt"))) outcome["mapi"].push_back(call);
+  for (const auto& [key, value] : row.expect)
+    if (key == "folder" || key == "nofolder") outcome[std::filesystem::is_directory(Host(Text(value))) ? "folder" : "nofolder"].push_back(Utf8(value));
+  return outcome;
+}
 
 class Run : public ::testing::TestWithParam<Row> {};
 
@@ -54,7 +291,8 @@ std::string Name(const ::testing::TestParamInfo<Row>& info) {
 
 TEST_P(Run, LeavesWhatTheRowSays) {
 #ifdef _WIN32
-  if (NativeOnly(GetParam())) GTEST_SKIP() << "played on the simulated Windows only";
+  for (const char* key : {"fault", "deny", "native"})  // an injected fault, a refused key, or a noted reason
+    if (Setting(GetParam(), key) != "-") GTEST_SKIP() << "played on the simulated Windows only";
 #endif
   sim::Machine machine;
   Prepare(GetParam());
@@ -70,6 +308,14 @@ TEST_P(Run, LeavesWhatTheRowSays) {
 INSTANTIATE_TEST_SUITE_P(Table, Run, ::testing::ValuesIn(Table()), Name);
 
 #ifndef _WIN32
+
+// The rows marked "sweep: memory".
+std::vector<Row> MarkedRows() {
+  std::vector<Row> rows;
+  for (const Row& row : Table())
+    if (Setting(row, "sweep") != "-") rows.push_back(row);
+  return rows;
+}
 
 // Lines the program can write, whatever fails under it.
 bool Known(const std::string& line) {

@@ -36,8 +36,7 @@ endfunction()
 # The whole-run table against the real program: the table's runner, built for Windows, plays
 # every row that needs no injected fault. Wine writes its trace of each run (a box's icon,
 # debugger output) to the runner's standard error, which the runner reads back.
-add_executable(scenario_test ${CMAKE_CURRENT_SOURCE_DIR}/scenario_test.cpp ${CMAKE_CURRENT_SOURCE_DIR}/support/runs.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/support/real_machine.cpp)
+add_executable(scenario_test ${CMAKE_CURRENT_SOURCE_DIR}/scenario_test.cpp ${CMAKE_CURRENT_SOURCE_DIR}/support/real_machine.cpp)
 target_link_libraries(scenario_test PRIVATE GTest::gtest_main)
 target_include_directories(scenario_test PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(scenario_test PRIVATE -static)

@@ -13,7 +13,7 @@
 #include <set>
 #include <sstream>
 
-#include "tests/support/runs.h"
+#include "platform/sim/sim.h"
 
 namespace fs = std::filesystem;
 

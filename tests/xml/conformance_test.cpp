@@ -22,16 +22,14 @@ class Dom : public ::testing::Test {
 
   // Writes bytes to a file of that name and gives its Windows path.
   std::u16string File(const std::string& name, const std::string& bytes) {
+    const std::u16string path = u"C:\\xml\\" + std::u16string(name.begin(), name.end());
 #ifdef _WIN32
-    const auto folder = std::filesystem::temp_directory_path() / "plainrun-xml";
-    std::filesystem::create_directories(folder);
-    std::ofstream(folder / name, std::ios::binary | std::ios::trunc) << bytes;
-    return (folder / name).u16string();
+    std::filesystem::create_directories(L"C:\\xml");
+    std::ofstream(std::filesystem::path(path), std::ios::binary | std::ios::trunc) << bytes;
 #else
-    const std::u16string path = u"C:\\xml\\" + sim::Utf16(name);
     sim::WriteFile(path, bytes);
-    return path;
 #endif
+    return path;
   }
 
 #ifndef _WIN32
