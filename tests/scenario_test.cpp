@@ -193,10 +193,7 @@ const std::vector<Row>& Table() {
 
 // Lays the row's machine out on the current (fresh) simulated Windows.
 void Prepare(const Row& row) {
-  const std::string library = Setting(row, "library");
-  if (library != "none")  // in the installation folder, or in the folder the row names
-    sim::InstallModule((library.ends_with('\\') ? Text(library) : kInstall) + u"tracelib.dll",
-                       library == "three_exports" ? THREE_EXPORTS_MODULE : TRACELIB_MODULE);
+  if (Setting(row, "library") != "none") sim::InstallModule(std::u16string(kInstall) + u"tracelib.dll", TRACELIB_MODULE);
   if (Setting(row, "nostrings") == "-")
     for (const auto& entry : std::filesystem::directory_iterator(DATA_DIR))
       if (entry.path().extension() == ".xml")
@@ -232,7 +229,10 @@ void Prepare(const Row& row) {
       std::ofstream(file, std::ios::binary) << bytes;
     }
     if (key == "dir") std::filesystem::create_directories(Host(Text(value)));
-    if (key == "plant") sim::InstallModule(Text(value), value.ends_with("tracelib.dll") ? TRACELIB_MODULE : MAPI_STUB_MODULE);
+    if (key == "plant") {
+      const std::string file = value.substr(0, value.find(" = three_exports"));
+      sim::InstallModule(Text(file), file != value ? THREE_EXPORTS_MODULE : file.ends_with("tracelib.dll") ? TRACELIB_MODULE : MAPI_STUB_MODULE);
+    }
     if (key == "path") sim::SetSearchPath(Text(value));
     if (key == "process") processes.push_back(Text(value));
     if (key == "answer") answers += value + "\n";
@@ -240,9 +240,6 @@ void Prepare(const Row& row) {
     if (key == "deny") sim::DenyKey(Split(value + "\\x").hive, Split(value + "\\x").key);
     if (key == "fault") sim::FailNamed(value.substr(0, value.find(' ')), std::stoi(value.substr(value.find(' '))));
 #endif
-    if (key == "stub")
-      sim::InstallModule(std::u16string(sim::kSystemFolder) + (value == "mapi32" ? u"\\mapi32.dll" : u"\\mapistub.dll"),
-                         value == "noexport" ? THREE_EXPORTS_MODULE : MAPI_STUB_MODULE);
   }
   sim::SetProcesses(processes);
   std::ofstream(Host(u"C:\\mapistub-answers.txt"), std::ios::binary) << answers;
@@ -283,12 +280,6 @@ Outcome Observe(const Row& row) {
 
 class Run : public ::testing::TestWithParam<Row> {};
 
-std::string Name(const ::testing::TestParamInfo<Row>& info) {
-  std::string name = std::to_string(info.index) + "_";
-  for (const char c : info.param.name) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-  return name.substr(0, 60);
-}
-
 TEST_P(Run, LeavesWhatTheRowSays) {
 #ifdef _WIN32
   for (const char* key : {"fault", "deny", "native"})  // an injected fault, a refused key, or a noted reason
@@ -305,7 +296,7 @@ TEST_P(Run, LeavesWhatTheRowSays) {
   EXPECT_EQ(Observe(GetParam()), Expected(GetParam()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, Run, ::testing::ValuesIn(Table()), Name);
+INSTANTIATE_TEST_SUITE_P(Table, Run, ::testing::ValuesIn(Table()));
 
 #ifndef _WIN32
 
@@ -416,13 +407,13 @@ TEST_P(OutOfMemory, EveryAllocationFailingEndsAsPromised) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, OutOfMemory, ::testing::ValuesIn(MarkedRows()), Name);
+INSTANTIATE_TEST_SUITE_P(Table, OutOfMemory, ::testing::ValuesIn(MarkedRows()));
 #endif
 #ifdef PLAINRUN_SANITIZE
 // Under the sanitizers a run costs ten times as much: the marked rows stand for the rest.
-INSTANTIATE_TEST_SUITE_P(Table, FaultSweep, ::testing::ValuesIn(MarkedRows()), Name);
+INSTANTIATE_TEST_SUITE_P(Table, FaultSweep, ::testing::ValuesIn(MarkedRows()));
 #else
-INSTANTIATE_TEST_SUITE_P(Table, FaultSweep, ::testing::ValuesIn(Table()), Name);
+INSTANTIATE_TEST_SUITE_P(Table, FaultSweep, ::testing::ValuesIn(Table()));
 #endif
 #endif
 

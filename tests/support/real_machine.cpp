@@ -111,10 +111,7 @@ Machine::~Machine() = default;
 
 void SetValue(Hive hive, const std::u16string& key, const std::u16string& name, std::uint32_t type,
               std::vector<std::uint8_t> bytes) {
-  HKEY handle = nullptr;
-  RegCreateKeyExW(Root(hive), Wide(key).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle, nullptr);
-  RegSetValueExW(handle, Wide(name).c_str(), 0, type, bytes.data(), static_cast<DWORD>(bytes.size()));
-  RegCloseKey(handle);
+  RegSetKeyValueW(Root(hive), Wide(key).c_str(), Wide(name).c_str(), type, bytes.data(), static_cast<DWORD>(bytes.size()));
 }
 
 void DeleteValue(Hive hive, const std::u16string& key, const std::u16string& name) {
