@@ -53,7 +53,13 @@ struct Prefix {
   std::vector<sim::Event> events;
   std::error_code missing;
 
+  std::wstring path = _wgetenv(L"PATH");  // the system's PATH, which a row's folder goes before
+
+  // Every process started from here on (the program, the stand-ins) loads a MAPI stub only
+  // from a file, and traces what the runner reads back.
   Prefix() {
+    SetEnvironmentVariableW(L"WINEDLLOVERRIDES", L"mapistub,mapi32=n");
+    SetEnvironmentVariableW(L"WINEDEBUG", L"-all,err+virtual,+msgbox,trace+cursor,warn+seh");
     fs::remove_all(fs::path(_wgetenv(L"LOCALAPPDATA")) / L"Orvane");
     fs::remove_all(L"C:\\Program Files\\Orvane");
     disk = Disk();
@@ -177,11 +183,7 @@ sim::RunResult RunProgram(int (*)()) {
   fs::create_directories(exe.parent_path());
   fs::create_directories(sim::kCurrentFolder);  // the run's current folder, as on the simulated Windows
   fs::copy_file(PLAINRUNCTL_EXE, exe, fs::copy_options::overwrite_existing);
-  SetEnvironmentVariableW(L"WINEDLLOVERRIDES", L"mapistub,mapi32=n");
-  std::wstring path(32767, L'\0');
-  path.resize(GetEnvironmentVariableW(L"PATH", path.data(), 32767));
-  SetEnvironmentVariableW(L"PATH", (Wide(gPrefix->searchPath) + L";" + path).c_str());
-  SetEnvironmentVariableW(L"WINEDEBUG", L"-all,err+virtual,+msgbox,trace+cursor,warn+seh");
+  SetEnvironmentVariableW(L"PATH", (Wide(gPrefix->searchPath) + L";" + gPrefix->path).c_str());
   sim::RunResult result;
   std::string shown;
   std::vector<std::u16string> boxes;
@@ -201,9 +203,6 @@ sim::RunResult RunProgram(int (*)()) {
     shown = (std::ostringstream() << in.seekg(start).rdbuf()).str();
   }
   result.exited = true;
-  SetEnvironmentVariableW(L"WINEDEBUG", L"-all");
-  SetEnvironmentVariableW(L"WINEDLLOVERRIDES", nullptr);
-  SetEnvironmentVariableW(L"PATH", path.c_str());
   // A box's icon is the first system icon loaded after the box's set-up line.
   for (std::size_t i = 0, at = 0; i + 1 < boxes.size(); i += 2) {
     at = shown.find("MSGBOX_OnInit", at) + 1;

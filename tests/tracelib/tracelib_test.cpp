@@ -311,10 +311,7 @@ TEST_F(TracelibTest, ForeignLockCostsAtMostTheWaitingBudget) {
   ASSERT_TRUE(LockFileEx(viewer, 0, 0, MAXDWORD, MAXDWORD, &whole));
 #else
   const int viewer = open(log.c_str(), O_RDWR);
-  struct flock writers {};
-  writers.l_type = F_WRLCK;
-  writers.l_start = 0x7FFFFFFF00000000;
-  writers.l_len = 1;
+  struct flock writers {F_WRLCK, SEEK_SET, 0x7FFFFFFF00000000, 1, 0};
   ASSERT_EQ(fcntl(viewer, F_OFD_SETLK, &writers), 0);
 #endif
   const auto start = std::chrono::steady_clock::now();

@@ -63,15 +63,15 @@ TEST_F(Dom, QueriesThatSelectNoElementGiveFailureResults) {
 // else and never a crash, and a file that loads still answers its first query.
 TEST_F(Dom, HostileFilesLoadOrFailCleanly) {
   const std::string real = "<string id=\"IDS_Title\">Caption</string>";
+  const auto repeat = [](const std::string& text, int times) {
+    std::string all;
+    while (times-- > 0) all += text;
+    return all;
+  };
   std::string lol = "<!ENTITY lol0 \"lol\">";
-  for (int i = 1; i < 10; ++i) {
-    lol += "<!ENTITY lol" + std::to_string(i) + " \"";
-    for (int k = 0; k < 10; ++k) lol += "&lol" + std::to_string(i - 1) + ";";
-    lol += "\">";
-  }
-  std::string deep;
-  for (int i = 0; i < 100000; ++i) deep += "<a>";
-  for (int i = 0; i < 100000; ++i) deep += "</a>";
+  for (int i = 1; i < 10; ++i)
+    lol += "<!ENTITY lol" + std::to_string(i) + " \"" + repeat("&lol" + std::to_string(i - 1) + ";", 10) + "\">";
+  const std::string deep = repeat("<a>", 100000) + repeat("</a>", 100000);
   std::string random(65536, '\0');
   for (std::size_t i = 0; i < random.size(); ++i) random[i] = static_cast<char>((i * 2654435761u) >> 13);
   const std::pair<const char*, std::string> cases[] = {
