@@ -26,25 +26,15 @@ namespace {
 long gFailAt = 0;  // the allocation to fail, counting from 1; 0: none
 long gAllocations = 0;
 bool gCounting = false;
-
-// malloc-backed, so that the deletes below may free what the program's news returned.
-void* Allocate(std::size_t size) {
-  if (gCounting && ++gAllocations == gFailAt) return nullptr;
-  return std::malloc(size ? size : 1);
-}
 }  // namespace
 
+// Counts every allocation and fails the one it is told to. The other forms of new call this
+// one, and the standard library's delete frees what malloc() gave.
 void* operator new(std::size_t size) {
-  if (void* p = Allocate(size)) return p;
+  if (gCounting && ++gAllocations == gFailAt) throw std::bad_alloc();
+  if (void* p = std::malloc(size ? size : 1)) return p;
   throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 #endif
 
 namespace test {
