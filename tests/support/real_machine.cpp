@@ -99,7 +99,8 @@ void AnswerBoxes(DWORD process, std::set<HWND>& answered, std::vector<std::u16st
 
 namespace sim {
 
-// A machine as every row starts: the product's keys gone, the disk as the first row found it.
+// A machine as every row starts: the product's keys gone, the disk as the first row found it,
+// no MAPI stub in the system folder.
 Machine::Machine() {
   static Prefix prefix;
   gPrefix = &prefix;
@@ -109,6 +110,7 @@ Machine::Machine() {
   std::error_code ignored;
   for (const fs::path& path : Disk())
     if (!prefix.disk.count(path)) fs::remove_all(path, ignored);
+  for (const std::wstring& stub : kStubs) fs::remove(kSystem / (stub + L".dll"), ignored);  // a row's, in the system folder
   prefix.events.clear();
   prefix.commandLine = u"\"C:\\Program Files\\Orvane\\plainrunctl.exe\"";
   prefix.searchPath.clear();
