@@ -159,25 +159,22 @@ std::string Setting(const Row& row, const std::string& key) {
 }
 
 // Every row of the table.
-const std::vector<Row>& Table() {
-  static const std::vector<Row> rows = [] {
-    std::vector<Row> table;
-    bool expecting = false;
-    for (const std::string& line : Lines(SCENARIOS_FILE)) {
-      if (line.rfind("== ", 0) == 0) {
-        table.push_back({line.substr(3), {}, {}});
-        expecting = false;
-      } else if (line == "-- expect") {
-        expecting = true;
-      } else if (!table.empty() && !line.empty() && line[0] != '#') {
-        const std::size_t colon = line.find(": ");
-        auto& list = expecting ? table.back().expect : table.back().setup;
-        list.emplace_back(line.substr(0, colon), colon == std::string::npos ? "" : line.substr(colon + 2));
-      }
+std::vector<Row> Table() {
+  std::vector<Row> table;
+  bool expecting = false;
+  for (const std::string& line : Lines(SCENARIOS_FILE)) {
+    if (line.rfind("== ", 0) == 0) {
+      table.push_back({line.substr(3), {}, {}});
+      expecting = false;
+    } else if (line == "-- expect") {
+      expecting = true;
+    } else if (!table.empty() && !line.empty() && line[0] != '#') {
+      const std::size_t colon = line.find(": ");
+      auto& list = expecting ? table.back().expect : table.back().setup;
+      list.emplace_back(line.substr(0, colon), colon == std::string::npos ? "" : line.substr(colon + 2));
     }
-    return table;
-  }();
-  return rows;
+  }
+  return table;
 }
 
 
@@ -211,12 +208,9 @@ void Prepare(const Row& row) {
       const std::size_t eq = value.find(" = ");
       const std::filesystem::path file = Host(Text(value.substr(0, eq)));
       std::filesystem::create_directories(file.parent_path());
-      std::string bytes = Bytes(value.substr(eq + 3));
-      if (key == "file16") {
-        const std::u16string text = u"\uFEFF" + Text(value.substr(eq + 3));
-        bytes.assign(reinterpret_cast<const char*>(text.data()), 2 * text.size());
-      }
-      std::ofstream(file, std::ios::binary) << bytes;
+      const std::u16string text = u"\uFEFF" + Text(value.substr(eq + 3));
+      std::ofstream(file, std::ios::binary) << (key == "file" ? Bytes(value.substr(eq + 3))
+                                                              : std::string(reinterpret_cast<const char*>(text.data()), 2 * text.size()));
     }
     if (key == "dir") std::filesystem::create_directories(Host(Text(value)));
     if (key == "plant") {
@@ -246,8 +240,7 @@ Outcome Expected(const Row& row) {
 // What the last run on the current machine left; the log is read strictly (throws on a torn row).
 Outcome Observe(const Row& row) {
   Outcome outcome;
-  const RegPath flag = Split(R"(HKCU\SOFTWARE\Orvane\DERVO\DisableOutlookConnector)");
-  const auto stored = sim::GetValue(flag.hive, flag.key, flag.name);
+  const auto stored = sim::GetValue(sim::Hive::CurrentUser, u"SOFTWARE\\Orvane\\DERVO", u"DisableOutlookConnector");
   outcome["flag"].push_back(stored ? Show(*stored) : "absent");
   for (const sim::Event& event : sim::Events()) {
     if (event.kind == "msgbox")

@@ -9,8 +9,8 @@
 #endif
 
 namespace {
+std::error_code ignored;
 int Mark() {
-  std::error_code ignored;
   std::filesystem::create_directory("C:/three-exports-called", ignored);
   return 1;
 }

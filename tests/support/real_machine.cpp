@@ -21,6 +21,7 @@ namespace {
 
 const fs::path kSystem = sim::kSystemFolder;
 const std::wstring kStubs[] = {L"mapistub", L"mapi32"};
+std::error_code gIgnored;  // files that may be missing
 
 std::wstring Wide(const std::u16string& text) { return {text.begin(), text.end()}; }
 HKEY Root(sim::Hive hive) { return hive == sim::Hive::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
@@ -51,8 +52,6 @@ struct Prefix {
   std::map<std::u16string, HANDLE> standins;
   std::u16string commandLine, searchPath;
   std::vector<sim::Event> events;
-  std::error_code missing;
-
   std::wstring path = _wgetenv(L"PATH");  // the system's PATH, which a row's folder goes before
 
   // Every process started from here on (the program, the stand-ins) loads a MAPI stub only
@@ -63,11 +62,11 @@ struct Prefix {
     fs::remove_all(fs::path(_wgetenv(L"LOCALAPPDATA")) / L"Orvane");
     fs::remove_all(L"C:\\Program Files\\Orvane");
     disk = Disk();
-    for (const std::wstring& stub : kStubs) fs::rename(kSystem / (stub + L".dll"), kSystem / (stub + L".saved"), missing);
+    for (const std::wstring& stub : kStubs) fs::rename(kSystem / (stub + L".dll"), kSystem / (stub + L".saved"), gIgnored);
   }
   ~Prefix() {
     for (const auto& [name, process] : standins) TerminateProcess(process, 0);
-    for (const std::wstring& stub : kStubs) fs::rename(kSystem / (stub + L".saved"), kSystem / (stub + L".dll"), missing);
+    for (const std::wstring& stub : kStubs) fs::rename(kSystem / (stub + L".saved"), kSystem / (stub + L".dll"), gIgnored);
   }
 };
 Prefix* gPrefix = nullptr;
@@ -107,10 +106,9 @@ Machine::Machine() {
   for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
     for (const auto* key : {L"SOFTWARE\\Orvane", L"Software\\Policies\\Orvane", L"Software\\Clients\\Mail\\Microsoft Outlook"})
       RegDeleteTreeW(root, key);
-  std::error_code ignored;
   for (const fs::path& path : Disk())
-    if (!prefix.disk.count(path)) fs::remove_all(path, ignored);
-  for (const std::wstring& stub : kStubs) fs::remove(kSystem / (stub + L".dll"), ignored);  // a row's, in the system folder
+    if (!prefix.disk.count(path)) fs::remove_all(path, gIgnored);
+  for (const std::wstring& stub : kStubs) fs::remove(kSystem / (stub + L".dll"), gIgnored);  // a row's, in the system folder
   prefix.events.clear();
   prefix.commandLine = u"\"C:\\Program Files\\Orvane\\plainrunctl.exe\"";
   prefix.searchPath.clear();
