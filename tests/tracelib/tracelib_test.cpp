@@ -192,7 +192,8 @@ TEST_F(TracelibTest, RowsHoldEveryColumn) {
       {u"m", "\"a,b\",m", "a,b"}, {u"m", "\xEF\xBF\xBD" "caf\xEF\xBF\xBD\xEF\xBF\xBD,m", "\x80" "caf\xC3\xA9"},
       {u"no logger", ",no logger", nullptr}, {nullptr, "svc,"}, {u"a\xD800", "svc,a\xEF\xBF\xBD"},
       {u"\u00e9\u20ac\U0001D11E", "svc,\xC3\xA9\xE2\x82\xAC\xF0\x9D\x84\x9E"}, {u"\xD800x", "svc,\xEF\xBF\xBDx"},
-      {u"\xDC00\xD800", "svc,\xEF\xBF\xBD\xEF\xBF\xBD"}, {long_line.c_str(), "svc,\"" + long_cell + '"'},
+      {u"\xDC00\xD800", "svc,\xEF\xBF\xBD\xEF\xBF\xBD"}, {u"\xDBFF\xDC00", "svc,\xF4\x8F\xB0\x80"},
+      {long_line.c_str(), "svc,\"" + long_cell + '"'},
   };
   const std::pair<LogCall, std::string> levels[] = {{lib_->error, "ERROR"}, {lib_->warning, "WARNING"}, {lib_->info, "INFO"}};
   // Whole seconds, with a margin: coarse clocks may lag a little. The format sorts like
