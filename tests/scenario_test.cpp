@@ -62,7 +62,7 @@ struct Row {
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
 // What a run left, by the table's names of it: "flag" (as "TYPE:HEX" or "absent"), "box",
-// "log", "nolog", "mapi", "debug", "folder", "nofolder"; kinds with nothing in them are absent.
+// "log", "nolog", "mapi", "debug", "folder", "nofolder", "keyclass"; kinds with nothing in them are absent.
 using Outcome = std::map<std::string, std::vector<std::string>>;
 
 constexpr const char16_t* kInstall = u"C:\\Program Files\\Orvane\\";
@@ -256,8 +256,10 @@ Outcome Observe(const Row& row) {
     if (i > 0) outcome["log"].push_back(rows[i][1].substr(0, 1) + " " + rows[i][5]);
   }
   for (const std::string& call : Lines(Host(u"C:\\mapistub-calls.txt"))) outcome["mapi"].push_back(call);
-  for (const auto& [key, value] : row.expect)
+  for (const auto& [key, value] : row.expect) {
+    if (key == "keyclass") outcome[key].push_back(sim::Utf8(sim::KeyClass(sim::Hive::CurrentUser, u"SOFTWARE\\Orvane\\DERVO").value_or(u"none")));
     if (key == "folder" || key == "nofolder") outcome[std::filesystem::is_directory(Host(Text(value))) ? "folder" : "nofolder"].push_back(Utf8(value));
+  }
   return outcome;
 }
 
@@ -334,12 +336,7 @@ class FaultSweep : public ::testing::TestWithParam<Row> {};
 
 // A failed call gives a default and at most a log line: exit code 0 and every handle released.
 TEST_P(FaultSweep, EveryFailingCallEndsInADefault) {
-  std::uint64_t calls = 0;
-  {
-    sim::Machine machine;
-    Prepare(GetParam());
-    calls = RunProgram().calls;
-  }
+  const std::uint64_t calls = [] { sim::Machine machine; Prepare(GetParam()); return RunProgram().calls; }();
 #ifdef PLAINRUN_SANITIZE
   for (const bool persistent : {false}) {  // a sanitized run costs ten times as much: each call fails once
 #else

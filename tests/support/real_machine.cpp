@@ -137,6 +137,16 @@ std::optional<Value> GetValue(Hive hive, const std::u16string& key, const std::u
   return value;
 }
 
+std::optional<std::u16string> KeyClass(Hive hive, const std::u16string& key) {
+  HKEY handle = nullptr;
+  wchar_t text[64] = L"";
+  DWORD size = 64;
+  if (RegOpenKeyExW(Root(hive), Wide(key).c_str(), 0, KEY_QUERY_VALUE, &handle)) return std::nullopt;
+  RegQueryInfoKeyW(handle, text, &size, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+  RegCloseKey(handle);
+  return std::u16string(text, text + size);
+}
+
 void InstallModule(const std::u16string& windowsPath, const std::string& hostObject) {
   fs::create_directories(fs::path(windowsPath).parent_path());
   fs::copy_file(hostObject, windowsPath, fs::copy_options::overwrite_existing);
