@@ -177,7 +177,6 @@ std::vector<Row> Table() {
   return table;
 }
 
-
 // Lays the row's machine out on the current (fresh) simulated Windows.
 void Prepare(const Row& row) {
   if (Setting(row, "library") != "none") sim::InstallModule(std::u16string(kInstall) + u"tracelib.dll", TRACELIB_MODULE);
@@ -198,8 +197,7 @@ void Prepare(const Row& row) {
       const sim::Value data = Encode(value.substr(eq + 3));
       sim::SetValue(at.hive, at.key, at.name, data.type, data.bytes);
     }
-    if (key == "args") sim::SetCommandLine(u"\"C:\\Program Files\\Orvane\\plainrunctl.exe\" " + Text(value));
-
+    if (key == "args") sim::SetCommandLine(u"\"" + std::u16string(kInstall) + u"plainrunctl.exe\" " + Text(value));
     if (key == "unset") {
       const RegPath at = Split(value);
       sim::DeleteValue(at.hive, at.key, at.name);
