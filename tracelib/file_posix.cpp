@@ -53,11 +53,15 @@ std::uint64_t thread_id() { return static_cast<std::uint64_t>(gettid()); }
 void lock() { pthread_mutex_lock(&g_lock); }
 void unlock() { pthread_mutex_unlock(&g_lock); }
 
-std::uint64_t ticks_ms() {
+std::uint64_t ticks_us() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::uint64_t>(now.tv_sec) * 1000 + static_cast<std::uint64_t>(now.tv_nsec) / 1000000;
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000000 + static_cast<std::uint64_t>(now.tv_nsec) / 1000;
 }
+
+// Linux takes the lock below quickly enough that its writers need no queue.
+bool enter_queue(File, std::uint64_t&) { return true; }
+void leave_queue() {}
 
 void pause(int attempt) {
   if (attempt < 4) {
@@ -87,35 +91,35 @@ Lock try_lock_writers(File file) {
 
 void unlock_writers(File file) { lock_range(file, F_UNLCK); }
 
-File open_existing(const char16_t* path) {
-  return ::open(Native(path).c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
+// O_NOFOLLOW refuses a symbolic link at the name; O_NONBLOCK keeps a FIFO there from
+// holding up the open, and inspect() then refuses it as not a regular file.
+File open_log(const char16_t* path) {
+  return ::open(Native(path).c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
 }
 
-File create_new(const char16_t* path) {
-  return ::open(Native(path).c_str(), O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-}
-
-// A hard link is the portable rename that refuses to replace its target.
-Publish publish(const char16_t* from, const char16_t* to) {
-  const Native source(from);
-  if (::link(source.c_str(), Native(to).c_str()) != 0)
-    return errno == EEXIST ? Publish::kTargetExists : Publish::kFailed;
-  ::unlink(source.c_str());
-  return Publish::kDone;
-}
-
-void roll_over(const char16_t* path, std::uint64_t limit) {
-  const Native name(path);
+bool plain_folder(const char16_t* path) {
   struct stat info {};
-  if (::stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-      static_cast<std::uint64_t>(info.st_size) >= limit)
-    ::rename(name.c_str(), Native(path, ".1").c_str());
+  return ::lstat(Native(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-bool size(File file, std::uint64_t& bytes) {
+namespace {
+bool plain(const struct stat& info) { return S_ISREG(info.st_mode) && info.st_nlink == 1; }
+}  // namespace
+
+void roll_over(File file, const char16_t* path, std::uint64_t limit) {
+  const Native name(path), copy(path, ".1");
+  struct stat own {}, named {}, older {};
+  if (::fstat(static_cast<int>(file), &own) != 0 || !plain(own) || static_cast<std::uint64_t>(own.st_size) < limit)
+    return;
+  // The name must still lead to this file: another process may have rolled it over already.
+  if (::lstat(name.c_str(), &named) != 0 || named.st_dev != own.st_dev || named.st_ino != own.st_ino) return;
+  if (::lstat(copy.c_str(), &older) == 0 ? plain(older) : errno == ENOENT) ::rename(name.c_str(), copy.c_str());
+}
+
+bool inspect(File file, Facts& facts) {
   struct stat info {};
   if (::fstat(static_cast<int>(file), &info) != 0) return false;
-  bytes = static_cast<std::uint64_t>(info.st_size);
+  facts = {static_cast<std::uint64_t>(info.st_size), plain(info)};
   return true;
 }
 
@@ -134,8 +138,6 @@ bool read_at(File file, std::uint64_t offset, char* out, std::size_t count) {
 bool cut(File file, std::uint64_t bytes) { return ::ftruncate(static_cast<int>(file), static_cast<off_t>(bytes)) == 0; }
 
 void make_dir(const char16_t* path) { ::mkdir(Native(path).c_str(), 0777); }
-
-void remove(const char16_t* path) { ::unlink(Native(path).c_str()); }
 
 std::size_t append(File file, std::string_view bytes) {
   // O_APPEND makes each write land whole at the end; the loop only matters for rows

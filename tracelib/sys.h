@@ -104,13 +104,22 @@ std::uint64_t thread_id();
 void lock();
 void unlock();
 
-// A monotonic clock in milliseconds, and a short pause between attempts to take a lock:
+// A monotonic clock in microseconds (read under lock() only), and a short pause between attempts to take a lock:
 // the first attempts only yield, later ones sleep about a millisecond.
-std::uint64_t ticks_ms();
+std::uint64_t ticks_us();
 void pause(int attempt);
 
-// The lock that every writer of a file, in any process, holds for each row.
-// kNone: the file system keeps no such locks, so there is nothing to wait for.
+// This session's writers of one file may take turns, so that under contention they sleep
+// instead of polling the lock below. Waiting counts only while one writer keeps the turn:
+// stall_us is what may still be counted, and it is reduced by what this wait counted (to 0
+// when it ran out). False when the turn did not come; where there are no turns it is always
+// the writer's turn.
+bool enter_queue(File file, std::uint64_t& stall_us);
+void leave_queue();
+
+// The lock that a writer of a file, in any process, holds for each row, and that a
+// foreign program may hold to keep the writers out. kNone: the file system keeps no
+// such locks, so there is nothing to wait for.
 enum class Lock { kTaken, kBusy, kNone };
 // One attempt; never waits.
 Lock try_lock_writers(File file);
@@ -118,25 +127,32 @@ void unlock_writers(File file);
 
 // Paths arrive as the caller's Windows-style UTF-16 path, NUL-terminated.
 
-// Opens an existing file for appending and reading; never creates one.
-File open_existing(const char16_t* path);
-// Creates a file for appending and reading; fails if the name is taken.
-File create_new(const char16_t* path);
+// Opens the file at path for appending and reading, creating it when it is missing. A link
+// at the name is not followed: the open fails, or gives the link itself, which inspect()
+// then reports as not plain.
+File open_log(const char16_t* path);
 
-enum class Publish { kDone, kTargetExists, kFailed };
-// Gives the file at `from` the name `to` without ever replacing a file at `to`.
-// Handles open on the file stay valid and follow it.
-Publish publish(const char16_t* from, const char16_t* to);
+// True when path names a folder itself: not a symbolic link, junction or mount point.
+bool plain_folder(const char16_t* path);
 
-// Renames path to path + ".1", replacing an older one, if it holds at least limit bytes.
-void roll_over(const char16_t* path, std::uint64_t limit);
+// Renames the open log `file`, named path, to path + ".1", replacing an older one, if it
+// holds at least limit bytes; only when both names hold plain files (see Facts), or ".1"
+// holds nothing. The caller holds the writers' lock, so no row is written meanwhile and a
+// process rolling over at the same moment finds the file moved and leaves it be.
+void roll_over(File file, const char16_t* path, std::uint64_t limit);
 
 // Best effort: failures (folder exists, no rights) are left to the next open to report.
 void make_dir(const char16_t* path);
-void remove(const char16_t* path);
 
-// The file's size in bytes; false when it cannot be told.
-bool size(File file, std::uint64_t& bytes);
+// What the library needs to know of an open file before it writes.
+struct Facts {
+  std::uint64_t size;
+  // A regular file with exactly one name: not a reparse point or symbolic link, and no
+  // second hard link through which the row would land in somebody else's file.
+  bool plain;
+};
+// False when the file cannot be asked.
+bool inspect(File file, Facts& facts);
 // Reads exactly count bytes from offset; false when that many could not be read.
 bool read_at(File file, std::uint64_t offset, char* out, std::size_t count);
 // Cuts the file back to bytes long.

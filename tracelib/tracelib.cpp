@@ -22,18 +22,15 @@ sys::LogFile g_file;
 // blocked (the ".1" file held open, a folder of that name, a read-only folder), the
 // log still stays within twice the roll-over size.
 std::uint64_t g_cap = UINT64_MAX;
-// The file may end in part of a row (this or another process ran out of space and could
-// not cut it back): the next row first cuts the file back to its last CRLF.
-bool g_check_tail = false;
 
-// How long this process may wait for the writers' lock, all rows together. A writer holds
-// the lock for one write only, so a lock held for longer while the log does not grow
-// belongs to something else (a viewer locking the file), and the program's own work must
-// not wait on it for more than this. Waiting while the log grows, as other writers take
-// their turns, is not counted: with 32 runs at once on two cores a run waited up to
-// 126 ms in all, of which up to 20 ms while the log stood still.
-constexpr std::uint64_t kWaitBudgetMs = 200;
-std::uint64_t g_waited_ms = 0;
+// How long this process may still wait for the log, all rows together. A writer keeps the
+// log for one write only, so a lock held for long, or one turn at the log held for long,
+// means something else holds it (a viewer locking the file, a process that keeps it and
+// appends, a stalled process), and the program's own work must not be held up by that:
+// from then on rows are dropped at once. Taking a free lock does not count, nor does
+// waiting in line while the turns pass from writer to writer, each taking one row: that
+// line ends, and a row dropped from it would be a row lost for nothing.
+std::uint64_t g_budget_us = 200000;
 
 // Appends value in decimal, zero-padded to at least width digits.
 template <typename Char>
@@ -104,60 +101,58 @@ bool format_row(Bytes& row, std::string_view level, const char* logger, const ch
   return !text.failed() && !row.failed();
 }
 
-// Takes the writers' lock, waiting while it is held for as long as the process's
-// waiting budget lasts. False when the lock was not taken: from then on every row is
-// dropped at once, so the rest of the run goes at full speed.
+// Takes this session's turn at the log and then the writers' lock, waiting while they are
+// held for as long as the process's waiting budget lasts. False when either was not taken.
 bool lock_writers(sys::File file) {
-  std::uint64_t last = 0, last_size = 0;
-  for (int attempt = 0; g_waited_ms < kWaitBudgetMs; ++attempt) {
-    if (sys::try_lock_writers(file) != sys::Lock::kBusy) return true;
-    const std::uint64_t now = sys::ticks_ms();
-    std::uint64_t size = 0;
-    const bool moved = sys::size(file, size) && size != last_size;
-    if (attempt > 0 && !moved) g_waited_ms += now - last;
-    last = now;
-    last_size = size;
+  if (g_budget_us == 0 || !sys::enter_queue(file, g_budget_us)) return false;
+  std::uint64_t since = 0;  // when the lock was first found held; 0 before that
+  for (int attempt = 0;; ++attempt) {
+    const bool taken = sys::try_lock_writers(file) != sys::Lock::kBusy;
+    const std::uint64_t now = sys::ticks_us(), waited = since == 0 ? 0 : now - since;
+    if (taken || waited >= g_budget_us) {
+      g_budget_us -= waited < g_budget_us ? waited : g_budget_us;
+      if (!taken) sys::leave_queue();
+      return taken;
+    }
+    if (since == 0) since = now;
     sys::pause(attempt);
   }
-  return false;
 }
 
-// Where the file's whole rows end: just past its last CRLF, 0 when it has none.
-// False when the file could not be read.
-bool whole_rows_end(sys::File file, std::uint64_t size, std::uint64_t& end) {
-  char chunk[2048];  // small enough to need no stack probe, which the library does not link
-  std::uint64_t to = size;  // the bytes before `to` are still to be searched
-  while (to > 1) {
-    const std::uint64_t from = to > sizeof chunk ? to - sizeof chunk : 0;
-    if (!sys::read_at(file, from, chunk, static_cast<std::size_t>(to - from))) return false;
-    for (std::size_t i = static_cast<std::size_t>(to - from) - 1; i > 0; --i) {
-      if (chunk[i - 1] == '\r' && chunk[i] == '\n') {
-        end = from + i + 1;
-        return true;
-      }
-    }
-    to = from + 1;  // the first byte again, in case a CRLF straddles two chunks
-  }
-  end = 0;
-  return true;
+void unlock_writers(sys::File file) {
+  sys::unlock_writers(file);
+  sys::leave_queue();
 }
 
-// Appends the row whole or not at all, and only within the cap; the caller holds the
-// writers' lock, so the file's size is not moved by anybody else meanwhile.
+// What must precede a row in a file of `size` bytes: the header in an empty file, a line
+// break after bytes that do not end in one (a foreign note, a fragment of a write cut
+// short), so that the row starts on a line of its own and every earlier byte stays.
+std::string_view lead_for(sys::File file, std::uint64_t size) {
+  if (size == 0) return kHeader;
+  char tail[2] = {};
+  const bool ends_line = size >= 2 && sys::read_at(file, size - 2, tail, 2) && tail[0] == '\r' && tail[1] == '\n';
+  return ends_line ? std::string_view() : std::string_view("\r\n");
+}
+
+// Appends the row whole or not at all, only within the cap and only to a plain file; the
+// caller holds the writers' lock, so the file's size is not moved by anybody else meanwhile.
+// The only bytes ever cut are those of this call's own short write.
 bool append_whole(std::string_view row) {
-  std::uint64_t before = 0;
-  if (!sys::size(g_file.get(), before)) return false;
-  if (g_check_tail) {
-    std::uint64_t end = 0;
-    if (!whole_rows_end(g_file.get(), before, end) || (end != before && !sys::cut(g_file.get(), end))) return false;
-    before = end;
-    g_check_tail = false;
+  sys::Facts file{};
+  if (!sys::inspect(g_file.get(), file) || !file.plain) return false;
+  const std::string_view lead = lead_for(g_file.get(), file.size);
+  if (file.size + lead.size() + row.size() > g_cap) return false;
+  Bytes joined;  // one write, so no other writer's row can come between the two
+  if (!lead.empty()) {
+    joined.append(lead);
+    joined.append(row);
+    if (joined.failed()) return false;
+    row = joined.view();
   }
-  if (before + row.size() > g_cap) return false;
   if (sys::append(g_file.get(), row) == row.size()) return true;
-  // A short write (a full disk, a quota): whatever part of the row got in is cut off
-  // again, or else the next row (of any process) checks the tail first.
-  if (!sys::cut(g_file.get(), before)) g_check_tail = true;
+  // A short write (a full disk, a quota): whatever part got in is cut off again. Should
+  // that fail, the next row still starts on a line of its own (see lead_for).
+  sys::cut(g_file.get(), file.size);
   return false;
 }
 
@@ -169,51 +164,36 @@ int write_row(std::string_view level, const char* logger, const char16_t* line) 
   bool written = false;
   if (g_file.get() != sys::kNoFile && lock_writers(g_file.get())) {
     written = append_whole(row.view());
-    sys::unlock_writers(g_file.get());
+    unlock_writers(g_file.get());
   }
   sys::unlock();
   return written ? 1 : 0;
 }
 
-// Opens the log at path, which the caller just found missing. It is created under
-// a private name, given its header and only then published, so no other process can
-// append before the header; if another process publishes first, its file is used.
-sys::File create_log(const Path& path) {
-  for (std::uint64_t attempt = 0; attempt < 4; ++attempt) {
-    if (attempt > 0) {
-      const sys::File file = sys::open_existing(path.c_str());
-      if (file != sys::kNoFile) return file;
-    }
-
-    Path temp;
-    temp.append(path.view());
-    temp.push(u'.');
-    put_number(temp, sys::process_id());
-    temp.push(u'-');
-    put_number(temp, attempt);
-    temp.append(u".tmp");
-    if (temp.failed()) return sys::kNoFile;
-    sys::OwnedFile file(sys::create_new(temp.c_str()));
-    if (file.get() == sys::kNoFile) {
+// Opens (or creates) the log at path, making its missing folders; kNoFile unless the log is
+// a plain file in a folder that is no link, so that no row is steered into another file.
+sys::File open_plain_log(const Path& path) {
+  const std::u16string_view name = path.view();
+  const std::size_t slash = name.find_last_of(u"\\/");
+  if (slash != std::u16string_view::npos && slash > 0) {
+    Path folder;
+    folder.append(path.c_str(), slash);
+    if (folder.failed()) return sys::kNoFile;
+    if (!sys::plain_folder(folder.c_str())) {
       // Most likely the folder is missing: create every folder on the way.
-      Path folder;
-      for (std::size_t i = 1; i < path.size(); ++i) {
-        if (path.view()[i] != u'\\' && path.view()[i] != u'/') continue;
+      for (std::size_t i = 1; i <= slash; ++i) {
+        if (name[i] != u'\\' && name[i] != u'/') continue;
         folder.truncate(0);
         folder.append(path.c_str(), i);
         if (!folder.failed()) sys::make_dir(folder.c_str());
       }
-      continue;
+      if (folder.failed() || !sys::plain_folder(folder.c_str())) return sys::kNoFile;
     }
-    const sys::Publish result = sys::append(file.get(), kHeader) == kHeader.size()
-                                    ? sys::publish(temp.c_str(), path.c_str())
-                                    : sys::Publish::kFailed;
-    if (result == sys::Publish::kDone) return file.release();
-    file.reset();  // closed before its temporary name is removed
-    sys::remove(temp.c_str());
-    if (result == sys::Publish::kFailed) return sys::kNoFile;
   }
-  return sys::kNoFile;
+  sys::OwnedFile file(sys::open_log(path.c_str()));
+  sys::Facts facts{};
+  if (file.get() == sys::kNoFile || !sys::inspect(file.get(), facts) || !facts.plain) return sys::kNoFile;
+  return file.release();
 }
 
 }  // namespace
@@ -235,18 +215,18 @@ extern "C" int LogInitialize(const char*, const char16_t* logFilePath, int maxSi
     Path path;
     path.append(logFilePath, std::char_traits<char16_t>::length(logFilePath));
     if (!path.failed()) {
-      // The usual case, a log below its limit, costs one open; only a full one is
-      // closed again to be rolled over.
+      // The usual case, a log below its limit, costs one open; a full one is rolled over
+      // and the fresh file opened.
       const std::uint64_t limit = maxSizeMiB > 0 ? static_cast<std::uint64_t>(maxSizeMiB) << 20 : UINT64_MAX;
-      std::uint64_t bytes = 0;
-      sys::OwnedFile existing(sys::open_existing(path.c_str()));
-      if (existing.get() != sys::kNoFile && sys::size(existing.get(), bytes) && bytes >= limit) {
-        existing.reset();
-        sys::roll_over(path.c_str(), limit);
+      g_file.reset(open_plain_log(path));
+      sys::Facts facts{};
+      if (g_file.get() != sys::kNoFile && sys::inspect(g_file.get(), facts) && facts.size >= limit) {
+        if (lock_writers(g_file.get())) {
+          sys::roll_over(g_file.get(), path.c_str(), limit);
+          unlock_writers(g_file.get());
+        }
+        g_file.reset(open_plain_log(path));
       }
-      g_file.reset(existing.get() != sys::kNoFile ? existing.release() : create_log(path));
-      // A file that was there may end in a torn row: the first row checks.
-      g_check_tail = true;
       g_cap = limit < UINT64_MAX / 2 ? 2 * limit : UINT64_MAX;
     }
   }

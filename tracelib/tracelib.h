@@ -13,12 +13,27 @@
 // without interleaving or losing rows. Nothing is buffered between calls;
 // the file is closed when the library is unloaded.
 //
-// Logging never holds up the caller for long and never leaves part of a row:
-// waiting for other writers costs a process at most 200 ms in all (a lock held
-// longer, say by a viewer, makes the rest of the process's rows be dropped at
-// once); a write cut short by a full disk is cut off again (or, failing that,
-// the next writer cuts the file back to its last CRLF first); and a log whose
-// roll-over is blocked stops taking rows at twice the roll-over size.
+// The log only ever grows by whole rows, and bytes the library did not write in
+// this process are never removed or changed: a file that does not end in a line
+// break (a note saved by an editor, a fragment left by a full disk) gets a CRLF
+// before the next row; an empty file gets the header row first; the only bytes
+// ever cut are those of the library's own write cut short by a full disk, in the
+// same call. Roll-over moves the whole file, byte for byte, to ".1".
+//
+// The log and its ".1" are written, cut and renamed only when they are plain
+// files with one name, in a folder that is not itself a link: a symbolic link,
+// junction, mount point or second hard link at the log's name (or a link as its
+// folder) makes the rows be dropped, and one at ".1" blocks the roll-over, so that
+// no row lands in, and no rename replaces, another file.
+//
+// Logging never holds up the caller for long: a process waits at most 200 ms in
+// all for a log that something else keeps (a lock on it, such as a viewer's, or a
+// turn at it that one process keeps), however the file changes meanwhile; then
+// the rest of its rows are dropped at once. Waiting in line while other writers
+// take their turns, one row each, does not count: that line ends, and a row
+// dropped from it would be lost for nothing. A log whose roll-over is blocked
+// stops taking rows at twice the roll-over size. A row that is not written
+// changes nothing.
 //
 // The calls never fail loudly: before LogInitialize, after a failed open, or
 // with null pointers they do nothing or write what they can. The results are
@@ -46,9 +61,7 @@ extern "C" {
 
 // Directs all later rows of this process to logFilePath (UTF-16, NUL-terminated;
 // a Windows path, on POSIX with '\' read as '/' and relative paths taken from
-// the current directory). Missing folders are created. A new file starts with
-// the header row, written by the process that created it before any other
-// process can append.
+// the current directory). Missing folders are created, and a missing file.
 //
 // maxSizeMiB is the roll-over size: if the existing file already holds at least
 // maxSizeMiB MiB, it is renamed to logFilePath + ".1" (replacing an older ".1")
