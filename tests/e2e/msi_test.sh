@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Windows Installer package under Wine: an older package upgraded to the current one,
-# what it lays down, the switch run from its shortcuts, a refused downgrade, and an
-# uninstall that takes the package's files and settings but leaves the user's.
-# Arguments: current.msi older.msi data-dir
-msi=$(realpath "$1") older_msi=$(realpath "$2") data=$3
+# what it lays down, the switch run from its shortcuts, a rebuild of the same version that
+# Windows Installer takes for the same product, a refused downgrade, and an uninstall (by
+# the rebuilt package) that takes the package's files and settings but leaves the user's.
+# Arguments: current.msi older.msi data-dir rebuilt.msi
+msi=$(realpath "$1") older_msi=$(realpath "$2") data=$3 rebuilt=$(realpath "$4")
 source "$(dirname "$0")/lib.sh"
 # Shortcuts stay inside the prefix: no menu entries are made on the host.
 export WINEDLLOVERRIDES="winemenubuilder.exe=d${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
@@ -12,11 +13,14 @@ uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 trap 'rm -rf "$work" "$scratch"' EXIT
 
 prop() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' -v n="$2" '$1 == n {print $2}'; }
+package_code() { msiinfo suminfo "$1" | sed -n 's/^Revision number (UUID): //p'; }
 # msiexec_qn /i|/x PACKAGE-OR-CODE: msiexec without UI; prints the exit code, of which Wine
 # keeps the low byte only: 1603 "failed" comes out as 67.
 msiexec_qn() { [ -f "$2" ] && set -- "$1" "Z:${2//\//\\}"; wine msiexec "$@" /qn >/dev/null 2>&1; echo $?; }
-# The versions Windows lists as installed for the older and the current product.
-registered() { echo "$(reg_value "$uninstall\\$older_code" DisplayVersion) $(reg_value "$uninstall\\$code" DisplayVersion)"; }
+# The versions Windows lists as installed for the older and the current product, and how
+# many entries of ours Programs and Features shows.
+registered() { echo "$(reg_value "$uninstall\\$older_code" DisplayVersion) $(reg_value "$uninstall\\$code" DisplayVersion)" \
+  "$(wine reg query "$uninstall" /s 2>/dev/null | grep -c "DisplayName.*$(prop "$msi" ProductName)")"; }
 # The Start-menu folders that hold the shortcuts. Windows puts a per-machine package's in
 # the common Start menu; Wine's installer uses the installing user's, so both are looked at.
 shortcut_dirs() { ls -d {"$WINEPREFIX/drive_c/ProgramData","$(user_dir)/AppData/Roaming"}"/Microsoft/Windows/Start Menu/Programs/Orvane" 2>/dev/null; }
@@ -30,11 +34,11 @@ version=$(prop "$msi" ProductVersion) code=$(prop "$msi" ProductCode)
 older=$(prop "$older_msi" ProductVersion) older_code=$(prop "$older_msi" ProductCode)
 check "older package is older ($older < $version)" "$(printf '%s\n' "$version" "$older" | sort -V | head -n 1)" "$older"
 company_before=$(company) user_before=$(user_data)
-check "install $older" "$(msiexec_qn /i "$older_msi") $(registered)" "0 REG_SZ|$older absent"
+check "install $older" "$(msiexec_qn /i "$older_msi") $(registered)" "0 REG_SZ|$older absent 1"
 # A changed file stands for the older package's content: the upgrade must replace it.
 echo stale >>"$dir/Data/modulestrings.xml"
 check "upgrade to $version; the user's settings and log untouched" "$(msiexec_qn /i "$msi") $(registered) $(user_data)" \
-  "0 absent REG_SZ|$version $user_before"
+  "0 absent REG_SZ|$version 1 $user_before"
 
 # The files: exactly the package's, which are the program, the library and our string files.
 msiextract -C "$work" "$msi" >/dev/null
@@ -61,13 +65,21 @@ done
 check "program and switches in the log" "$(grep -o $'Argument: C:[^\r]*' "$(log_file)" | sort -u) $(grep -c 'disable flag to' "$(log_file)")" \
   "Argument: ${win}plainrunctl.exe 2"
 
+# A rebuild of the same version is another package of the same product: it finds the
+# product installed instead of adding a second entry (Wine runs it as maintenance and
+# answers 0; Windows answers 1638, "another version of this product is already installed").
+check "rebuilt $version: same ProductCode, own PackageCode" \
+  "$(prop "$rebuilt" ProductCode) $([ "$(package_code "$rebuilt")" != "$(package_code "$msi")" ] && echo own)" "$code own"
+check "rebuilt $version over $version: still one entry" "$(msiexec_qn /i "$rebuilt") $(registered)" "0 absent REG_SZ|$version 1"
+
 # An older package refuses to go over the current one and changes nothing.
-check "downgrade refused" "$(msiexec_qn /i "$older_msi") $(registered) $(reg_value "$key" Path)" "67 absent REG_SZ|$version REG_SZ|$win"
+check "downgrade refused" "$(msiexec_qn /i "$older_msi") $(registered) $(reg_value "$key" Path)" "67 absent REG_SZ|$version 1 REG_SZ|$win"
 
 # Uninstall: the package's files, shortcuts and "Path" go; the user's flag and log stay.
 mkdir -p "$scratch" && cp "$dir/plainrunctl.exe" "$scratch/"
 user_before=$(user_data) log_sum=$(md5sum "$(log_file)")
-check "uninstall; the user's settings and log kept" "$(msiexec_qn /x "$msi") $(registered) $(user_data)" "0 absent absent $user_before"
+check "uninstall by the rebuilt package; the user's settings and log kept" "$(msiexec_qn /x "$rebuilt") $(registered) $(user_data)" \
+  "0 absent absent 0 $user_before"
 check "folder, Path and shortcuts removed" "$(ls -d "$dir" 2>/dev/null) $(reg_value "$key" Path) $(shortcut_dirs)" " absent "
 check "other products' files kept, an empty company folder removed" "$(company)" "${company_before:-gone}"
 # Without "Path" a copy of the program still switches, exits 0 and loads no library.

@@ -4,8 +4,9 @@
 # byte changed, signing again at the same time gives the same bytes, SHA256SUMS holds, the
 # templates are well-formed, and the signed package installs, upgrades and uninstalls (which
 # runs the signed program's switch). Without a certificate: an unsigned release, said once.
-# Arguments: cmake release-settings.cmake MakeRelease.cmake older.msi data-dir
-cmake=$1 settings=$2 script=$3 older_msi=$(realpath "$4") data=$5
+# The unsigned package of this build is the signed one's rebuild.
+# Arguments: cmake release-settings.cmake MakeRelease.cmake older.msi data-dir current.msi
+cmake=$1 settings=$2 script=$3 older_msi=$(realpath "$4") data=$5 current_msi=$(realpath "$6")
 source "$(dirname "$0")/lib.sh"
 cd "$work" || exit 1
 
@@ -43,6 +44,6 @@ check "files signed twice at one time are byte-identical" "$(diff -r signed.x ag
 check "templates well-formed" "$(python3 -c 'import sys, xml.dom.minidom as m; [m.parse(f) for f in sys.argv[1:]]' \
   signed/PolicyDefinitions/Orvane.admx signed/PolicyDefinitions/en-US/Orvane.adml 2>&1)" ""
 
-bash "$e2e_dir/msi_test.sh" "$msi" "$older_msi" "$data"
+bash "$e2e_dir/msi_test.sh" "$msi" "$older_msi" "$data" "$current_msi"
 check "signed package installs, upgrades and uninstalls" "$?" 0
 finish
