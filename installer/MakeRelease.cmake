@@ -3,8 +3,10 @@
 #   cmake -D SETTINGS=<build>/installer/release-settings.cmake -D RELEASE_DIR=<folder>
 #         [-D WORK_DIR=<folder>] -P MakeRelease.cmake
 # SETTINGS (written by installer/Installer.cmake) names the built program and library, the
-# packing tools and osslsigncode. RELEASE_DIR and WORK_DIR (default: RELEASE_DIR with "-work" appended)
-# are emptied first. Signing is set up from the environment at the time of the run:
+# packing tools and osslsigncode. The release is made in RELEASE_DIR with ".new" appended and
+# takes RELEASE_DIR's place only when every step succeeded, so a failed run (a wrong password)
+# leaves the last good release whole. WORK_DIR (default: RELEASE_DIR with "-work" appended)
+# holds the intermediate files. Signing is set up from the environment at the time of the run:
 #   PLAINRUN_SIGN_PFX               PKCS#12 file with the code-signing certificate and its key;
 #                                   unset or empty: an unsigned release, said in one line
 #   PLAINRUN_SIGN_PASSWORD          its password (handed to osslsigncode on standard input,
@@ -23,7 +25,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/PackMsi.cmake)
 if(NOT WORK_DIR)
   set(WORK_DIR "${RELEASE_DIR}-work")
 endif()
-set(new "${RELEASE_DIR}")
+set(new "${RELEASE_DIR}.new")
 
 # A stale file from an earlier run must never end up in the release or in its checksums.
 file(REMOVE_RECURSE "${new}" "${WORK_DIR}")
@@ -94,6 +96,14 @@ foreach(f IN LISTS files)
   string(APPEND sums "${hash}  ${f}\n")
 endforeach()
 file(WRITE "${new}/SHA256SUMS" "${sums}")
+
+# Every step succeeded: the new release takes the place of the last one.
+file(REMOVE_RECURSE "${RELEASE_DIR}.old")
+if(EXISTS "${RELEASE_DIR}")
+  file(RENAME "${RELEASE_DIR}" "${RELEASE_DIR}.old")
+endif()
+file(RENAME "${new}" "${RELEASE_DIR}")
+file(REMOVE_RECURSE "${RELEASE_DIR}.old")
 
 if(pfx)
   message(NOTICE "release: ${RELEASE_DIR} (signed with ${pfx})")

@@ -2,9 +2,10 @@
 # The release an administrator downloads: made with a throw-away code-signing certificate,
 # the package and the program and library inside it verify against that CA and fail with one
 # byte changed, signing again at the same time gives the same bytes, SHA256SUMS holds, the
-# templates are well-formed, and the signed package installs, upgrades and uninstalls (which
-# runs the signed program's switch). Without a certificate: an unsigned release, said once.
-# The unsigned package of this build is the signed one's rebuild.
+# templates are well-formed, a signing that fails leaves the last release whole, and the
+# signed package installs, upgrades and uninstalls (which runs the signed program's switch;
+# the unsigned package of this build is its rebuild). Without a certificate: an unsigned
+# release, said once.
 # Arguments: cmake release-settings.cmake MakeRelease.cmake older.msi data-dir current.msi
 cmake=$1 settings=$2 script=$3 older_msi=$(realpath "$4") data=$5 current_msi=$(realpath "$6")
 source "$(dirname "$0")/lib.sh"
@@ -41,6 +42,10 @@ done
 check "release without a certificate refused" \
   "$(for f in unsigned/*.msi unsigned.x/Orvane/DERVO/{plainrunctl.exe,tracelib.dll}; do verify "$f"; done)" $'refused\nrefused\nrefused'
 check "files signed twice at one time are byte-identical" "$(diff -r signed.x again.x 2>&1)" ""
+before=$(cd again && find . -type f | LC_ALL=C sort | xargs sha256sum)
+check "a wrong password fails the release and leaves the last one whole" \
+  "$(release again "${signing[@]}" PLAINRUN_SIGN_PASSWORD=wrong) $(cd again && find . -type f | LC_ALL=C sort | xargs sha256sum)" \
+  "1 $before"
 check "templates well-formed" "$(python3 -c 'import sys, xml.dom.minidom as m; [m.parse(f) for f in sys.argv[1:]]' \
   signed/PolicyDefinitions/Orvane.admx signed/PolicyDefinitions/en-US/Orvane.adml 2>&1)" ""
 
