@@ -14,6 +14,8 @@ set(PLAINRUN_MSI_PRODUCT_NAME "DERVO Outlook Connector switch")
 # The UpgradeCode never changes: it is how a newer package finds and replaces an older one,
 # and each version's ProductCode is derived from it (installer/PackMsi.cmake).
 set(PLAINRUN_MSI_UPGRADE_CODE "{B6F2C54C-D67B-4C03-8491-F02448E39299}")
+set(PLAINRUN_MSI_HELP_LINK "https://www.orvane.com/dervo/deploying" CACHE STRING
+  "Where Programs and Features' help link points: the administrator's guide, docs/deploying.md")
 
 # wixl finds a File's Source only by a path relative to the folder it runs in (or the .wxs
 # file's folder; here they are the same), never by an absolute one.
@@ -46,6 +48,7 @@ file(GENERATE OUTPUT ${PLAINRUN_RELEASE_SETTINGS} CONTENT
 "set(PROGRAM [==[$<TARGET_FILE:plainrunctl>]==])
 set(TRACELIB [==[$<TARGET_FILE:tracelib>]==])
 set(DATA_DIR [==[${PROJECT_SOURCE_DIR}/data]==])
+set(ICON [==[${PROJECT_SOURCE_DIR}/app/plainrunctl.ico]==])
 set(WIXL [==[${PLAINRUN_WIXL}]==])
 set(MSIBUILD [==[${PLAINRUN_MSIBUILD}]==])
 set(PYTHON [==[${PLAINRUN_MSI_PYTHON}]==])
@@ -86,7 +89,8 @@ function(plainrun_add_msi target version output)
     COMMAND ${env} ${CMAKE_COMMAND} -D SETTINGS=${PLAINRUN_RELEASE_SETTINGS} -D MSI=${output} -D MSI_VERSION=${version}
             -D STAGE=${plainrun_msi_wxs_dir}/${target} -P ${PROJECT_SOURCE_DIR}/installer/PackMsi.cmake
     DEPENDS ${plainrun_msi_wxs_dir}/plainrunctl.wxs ${PROJECT_SOURCE_DIR}/installer/PackMsi.cmake
-            ${PROJECT_SOURCE_DIR}/installer/seal_msi.py plainrunctl tracelib ${plainrun_msi_data_files}
+            ${PROJECT_SOURCE_DIR}/installer/seal_msi.py ${PROJECT_SOURCE_DIR}/app/plainrunctl.ico
+            plainrunctl tracelib ${plainrun_msi_data_files}
     COMMENT "Packing ${output}"
     VERBATIM)
   add_custom_target(${target} ${all} DEPENDS ${output})

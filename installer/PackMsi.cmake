@@ -2,7 +2,7 @@
 # holds. Included by MakeRelease.cmake, or run in script mode by the msi targets:
 #   cmake -D SETTINGS=<build>/installer/release-settings.cmake -D MSI=<package>
 #         -D MSI_VERSION=<x.y.z> -D STAGE=<folder> -P PackMsi.cmake
-# SETTINGS names the program, the library, the string files' folder, wixl, msibuild, the
+# SETTINGS names the program, the library, the icon, the string files' folder, wixl, msibuild, the
 # Python that seals the package, the .wxs folder and the UpgradeCode.
 #
 # What makes two packs of the same files identical:
@@ -32,6 +32,7 @@ function(plainrun_pack_msi msi version program tracelib stage)
   file(MAKE_DIRECTORY "${stage}/Data")
   file(COPY_FILE "${program}" "${stage}/plainrunctl.exe")
   file(COPY_FILE "${tracelib}" "${stage}/tracelib.dll")
+  file(COPY_FILE "${ICON}" "${stage}/plainrunctl.ico")
   file(GLOB data_files "${DATA_DIR}/*.xml")
   file(COPY ${data_files} DESTINATION "${stage}/Data")
   file(GLOB_RECURSE staged "${stage}/*")
@@ -47,6 +48,13 @@ function(plainrun_pack_msi msi version program tracelib stage)
     RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
   if(NOT result EQUAL 0)
     message(FATAL_ERROR "packing ${msi} failed:\n${output}")
+  endif()
+  # What wixl cannot declare: the condition under which the Start-menu shortcuts are installed.
+  execute_process(
+    COMMAND "${MSIBUILD}" "${msi}" -q "UPDATE `Component` SET `Condition` = 'SHORTCUTS <> \"0\"' WHERE `Component` = 'StartMenu'"
+    RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "setting the shortcuts' condition in ${msi} failed:\n${output}")
   endif()
   execute_process(COMMAND "${PYTHON}" "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/seal_msi.py" "${msi}" "${epoch}"
                           "${product_code}"

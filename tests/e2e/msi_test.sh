@@ -2,7 +2,8 @@
 # The Windows Installer package under Wine: an older package upgraded to the current one,
 # what it lays down, the switch run from its shortcuts, a rebuild of the same version that
 # Windows Installer takes for the same product, a refused downgrade, and an uninstall (by
-# the rebuilt package) that takes the package's files and settings but leaves the user's.
+# the rebuilt package) that takes the package's files and settings but leaves the user's;
+# what Programs and Features shows; SHORTCUTS=0, kept by a repair that restores lost files.
 # Arguments: current.msi older.msi data-dir rebuilt.msi
 msi=$(realpath "$1") older_msi=$(realpath "$2") data=$3 rebuilt=$(realpath "$4")
 source "$(dirname "$0")/lib.sh"
@@ -16,7 +17,7 @@ prop() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' -v n="$2" '$1 ==
 package_code() { msiinfo suminfo "$1" | sed -n 's/^Revision number (UUID): //p'; }
 # msiexec_qn /i|/x PACKAGE-OR-CODE: msiexec without UI; prints the exit code, of which Wine
 # keeps the low byte only: 1603 "failed" comes out as 67.
-msiexec_qn() { [ -f "$2" ] && set -- "$1" "Z:${2//\//\\}"; wine msiexec "$@" /qn >/dev/null 2>&1; echo $?; }
+msiexec_qn() { [ -f "$2" ] && set -- "$1" "Z:${2//\//\\}" "${@:3}"; wine msiexec "$@" /qn >/dev/null 2>&1; echo $?; }
 # The versions Windows lists as installed for the older and the current product, and how
 # many entries of ours Programs and Features shows.
 registered() { echo "$(reg_value "$uninstall\\$older_code" DisplayVersion) $(reg_value "$uninstall\\$code" DisplayVersion)" \
@@ -46,6 +47,15 @@ check "installed files equal the package's" "$(diff -r "$work/Orvane/DERVO" "$di
 check "installed files" "$(ls "$dir" | xargs) $(diff -r -x '*.md' "$data" "$dir/Data" 2>&1)" "Data plainrunctl.exe tracelib.dll "
 # The program finds its folder through "Path", in the 64-bit registry view only.
 check "Path, 64-bit only" "$(reg_value "$key" Path) $(reg_value "${key/SOFTWARE/SOFTWARE\\Wow6432Node}" Path)" "REG_SZ|$win absent"
+
+# Programs and Features: the guide, the folder, and the icon, which Windows Installer keeps a
+# copy of; the program carries the same icon for its shortcuts.
+icon=$(wine reg query 'HKLM\Software\Classes\Installer\Products' /s 2>/dev/null | tr -d '\r' | awk -F'    ' '$2 == "ProductIcon" {print $4}')
+wrestool -x -t 14 "$dir/plainrunctl.exe" >"$work/exe.ico"
+check "help link, install location, product icon, program icon" \
+  "$(reg_value "$uninstall\\$code" HelpLink) $(reg_value "$uninstall\\$code" InstallLocation) $(cmp "$(wine winepath -u "$icon" 2>/dev/null)" \
+  "$data/../app/plainrunctl.ico" && icotool -l "$work/exe.ico")" \
+  "REG_SZ|$(prop "$msi" ARPHELPLINK) REG_SZ|$win $(icotool -l "$data/../app/plainrunctl.ico")"
 
 # The shortcuts: where they point, and what their command does to the flag. The command is
 # run as the package declares it: "wine start" on a link does not reliably wait for the program.
@@ -85,4 +95,12 @@ check "other products' files kept, an empty company folder removed" "$(company)"
 # Without "Path" a copy of the program still switches, exits 0 and loads no library.
 check "copy after uninstall: exit code, flag, nothing logged" \
   "$(timeout 60 wine 'C:\msi-test\plainrunctl.exe' /plainrun >/dev/null 2>&1; echo $?) $(flag) $(md5sum "$(log_file)")" "0 1 $log_sum"
+
+# SHORTCUTS=0: everything but the shortcuts. A repair puts back a lost library, string file
+# and "Path", and keeps the shortcuts out without being told again.
+installed() { echo "$(shortcut_dirs) $(cd "$dir" && ls tracelib.dll Data/modulestrings.xml | xargs) $(reg_value "$key" Path)"; }
+check "SHORTCUTS=0 install" "$(msiexec_qn /i "$msi" SHORTCUTS=0) $(installed)" "0  Data/modulestrings.xml tracelib.dll REG_SZ|$win"
+rm "$dir/tracelib.dll" "$dir/Data/modulestrings.xml" && wine reg delete "$key" /v Path /f >/dev/null 2>&1
+check "repair" "$(msiexec_qn /i "$msi" REINSTALL=ALL REINSTALLMODE=amus) $(installed)" "0  Data/modulestrings.xml tracelib.dll REG_SZ|$win"
+check "uninstall after SHORTCUTS=0" "$(msiexec_qn /x "$msi") $(registered)" "0 absent absent 0"
 finish
