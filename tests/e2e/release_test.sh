@@ -32,7 +32,7 @@ check "signing time from SOURCE_DATE_EPOCH; one line says a release is unsigned"
   grep -c 'Signing time: Nov 14 22:13:20 2023') $(grep -c UNSIGNED unsigned.log) $(wc -l <unsigned.log)" "1 1 1"
 msi=$(ls "$work"/signed/*.msi)
 check "release files" "$(cd signed && find . -type f | LC_ALL=C sort)" \
-  "$(printf './%s\n' PolicyDefinitions/Orvane.admx PolicyDefinitions/en-US/Orvane.adml SHA256SUMS "${msi##*/}")"
+  "$(printf './%s\n' PolicyDefinitions/DERVO.admx PolicyDefinitions/en-US/DERVO.adml SHA256SUMS "${msi##*/}")"
 check "SHA256SUMS holds and lists every other file" "$(cd signed && sha256sum -c --quiet SHA256SUMS 2>&1; cut -c67- SHA256SUMS)" \
   "$(cd signed && find . -type f ! -name SHA256SUMS | cut -c3- | LC_ALL=C sort)"
 for f in "$msi" signed.x/Orvane/DERVO/plainrunctl.exe signed.x/Orvane/DERVO/tracelib.dll; do
@@ -47,7 +47,7 @@ check "a wrong password fails the release and leaves the last one whole" \
   "$(release again "${signing[@]}" PLAINRUN_SIGN_PASSWORD=wrong) $(cd again && find . -type f | LC_ALL=C sort | xargs sha256sum)" \
   "1 $before"
 check "templates well-formed" "$(python3 -c 'import sys, xml.dom.minidom as m; [m.parse(f) for f in sys.argv[1:]]' \
-  signed/PolicyDefinitions/Orvane.admx signed/PolicyDefinitions/en-US/Orvane.adml 2>&1)" ""
+  signed/PolicyDefinitions/DERVO.admx signed/PolicyDefinitions/en-US/DERVO.adml 2>&1)" ""
 
 bash "$e2e_dir/msi_test.sh" "$msi" "$older_msi" "$data" "$current_msi"
 check "signed package installs, upgrades and uninstalls" "$?" 0
