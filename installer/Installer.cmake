@@ -17,6 +17,8 @@ set(PLAINRUN_MSI_UPGRADE_CODE "{B6F2C54C-D67B-4C03-8491-F02448E39299}")
 set(PLAINRUN_MSI_HELP_LINK "https://www.orvane.com/dervo/deploying" CACHE STRING
   "Where Programs and Features' help link points: the administrator's guide, docs/deploying.md")
 
+include(${CMAKE_CURRENT_LIST_DIR}/Shortcuts.cmake)
+
 # wixl finds a File's Source only by a path relative to the folder it runs in (or the .wxs
 # file's folder; here they are the same), never by an absolute one.
 set(plainrun_msi_wxs_dir ${CMAKE_BINARY_DIR}/installer)
@@ -57,6 +59,7 @@ set(WXS_DIR [==[${plainrun_msi_wxs_dir}]==])
 set(VERSION [==[${PLAINRUN_MSI_VERSION}]==])
 set(PRODUCT_NAME [==[${PLAINRUN_MSI_PRODUCT_NAME}]==])
 set(UPGRADE_CODE [==[${PLAINRUN_MSI_UPGRADE_CODE}]==])
+set(SHORTCUT_RESOURCES [==[${PLAINRUN_SHORTCUT_RESOURCES}]==])
 set(POLICY_DIR [==[${PROJECT_SOURCE_DIR}/policy]==])
 ")
 

@@ -49,13 +49,25 @@ function(plainrun_pack_msi msi version program tracelib stage)
   if(NOT result EQUAL 0)
     message(FATAL_ERROR "packing ${msi} failed:\n${output}")
   endif()
-  # What wixl cannot declare: the condition under which the Start-menu shortcuts are installed.
-  execute_process(
-    COMMAND "${MSIBUILD}" "${msi}" -q "UPDATE `Component` SET `Condition` = 'SHORTCUTS <> \"0\"' WHERE `Component` = 'StartMenu'"
-    RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "setting the shortcuts' condition in ${msi} failed:\n${output}")
-  endif()
+  # What wixl cannot declare: the condition under which the Start-menu shortcuts are
+  # installed, and the program's string resources that give their names and descriptions in
+  # the user's language (installer/Shortcuts.cmake).
+  set(queries "UPDATE `Component` SET `Condition` = 'SHORTCUTS <> \"0\"' WHERE `Component` = 'StartMenu'")
+  foreach(shortcut IN LISTS SHORTCUT_RESOURCES)
+    string(REPLACE ":" ";" ids "${shortcut}")
+    list(GET ids 0 row)
+    list(GET ids 1 name_id)
+    list(GET ids 2 description_id)
+    list(APPEND queries "UPDATE `Shortcut` SET `DisplayResourceDLL` = '[#plainrunctl.exe]', `DisplayResourceId` = ${name_id}, \
+`DescriptionResourceDLL` = '[#plainrunctl.exe]', `DescriptionResourceId` = ${description_id} WHERE `Shortcut` = '${row}'")
+  endforeach()
+  foreach(query IN LISTS queries)
+    execute_process(COMMAND "${MSIBUILD}" "${msi}" -q "${query}"
+      RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+    if(NOT result EQUAL 0)
+      message(FATAL_ERROR "${query} in ${msi} failed:\n${output}")
+    endif()
+  endforeach()
   execute_process(COMMAND "${PYTHON}" "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/seal_msi.py" "${msi}" "${epoch}"
                           "${product_code}"
     RESULT_VARIABLE result OUTPUT_QUIET ERROR_VARIABLE output)

@@ -45,6 +45,20 @@ check "upgrade to $version; the user's settings and log untouched" "$(msiexec_qn
 msiextract -C "$work" "$msi" >/dev/null
 check "installed files equal the package's" "$(diff -r "$work/Orvane/DERVO" "$dir" 2>&1)" ""
 check "installed files" "$(ls "$dir" | xargs) $(diff -r -x '*.md' "$data" "$dir/Data" 2>&1)" "Data plainrunctl.exe tracelib.dll "
+# The shortcuts' names in the user's language: the Shortcut table points at string resources
+# of the program in every language that a string file is shipped for, and at the package's
+# own English names in the language-neutral table that Windows falls back to.
+program_strings() { wrestool -x --raw -t 6 -n $(($2 / 16 + 1)) -L "$1" "$dir/plainrunctl.exe" | python3 -c '
+import sys; block, texts = sys.stdin.buffer.read(), []
+while block: size = int.from_bytes(block[:2], "little"); texts.append(block[2:2 + 2 * size].decode("utf-16-le")); block = block[2 + 2 * size:]
+print(*(texts[int(i) % 16] if len(texts) == 16 else "" for i in sys.argv[1:]), sep="|")' "${@:2}"; }
+while IFS='|' read -r name description dll name_id dll2 description_id; do
+  missing=$(for f in "$data"/modulestrings*.xml; do lcid=${f##*_} && [[ $f == *_* ]] || lcid=1033.xml
+    program_strings "${lcid%.xml}" "$name_id" "$description_id" | grep -q -v -E '^\||\|$' || echo "${lcid%.xml}"; done)
+  check "$name: resources in English and in every shipped language" \
+    "$dll $dll2 $(program_strings 0 "$name_id" "$description_id") $missing" "[#plainrunctl.exe] [#plainrunctl.exe] $name|$description "
+done < <(msiinfo export "$msi" Shortcut | tr -d '\r' | awk -F'\t' 'NR > 3 {print $3 "|" $7 "|" $13 "|" $14 "|" $15 "|" $16}')
+
 # The program finds its folder through "Path", in the 64-bit registry view only.
 check "Path, 64-bit only" "$(reg_value "$key" Path) $(reg_value "${key/SOFTWARE/SOFTWARE\\Wow6432Node}" Path)" "REG_SZ|$win absent"
 
