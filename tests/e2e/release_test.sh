@@ -31,8 +31,10 @@ check "signed, signed again, without a certificate" \
 check "signing time from SOURCE_DATE_EPOCH; one line says a release is unsigned" "$(osslsigncode verify -in signed/*.msi 2>&1 |
   grep -c 'Signing time: Nov 14 22:13:20 2023') $(grep -c UNSIGNED unsigned.log) $(wc -l <unsigned.log)" "1 1 1"
 msi=$(ls "$work"/signed/*.msi)
-check "release files" "$(cd signed && find . -type f | LC_ALL=C sort)" \
-  "$(printf './%s\n' PolicyDefinitions/DERVO.admx PolicyDefinitions/en-US/DERVO.adml SHA256SUMS "${msi##*/}")"
+check "release files: the package, the templates in every shipped language, SHA256SUMS" \
+  "$(cd signed && find . -type f | LC_ALL=C sort) $(ls "$data"/modulestrings*.xml | wc -l)" \
+  "$(printf './%s\n' PolicyDefinitions/DERVO.admx $(cd "$data/../policy" && ls */DERVO.adml | sed 's|^|PolicyDefinitions/|') SHA256SUMS \
+  "${msi##*/}" | LC_ALL=C sort) $(ls signed/PolicyDefinitions/*/DERVO.adml | wc -l)"
 check "SHA256SUMS holds and lists every other file" "$(cd signed && sha256sum -c --quiet SHA256SUMS 2>&1; cut -c67- SHA256SUMS)" \
   "$(cd signed && find . -type f ! -name SHA256SUMS | cut -c3- | LC_ALL=C sort)"
 for f in "$msi" signed.x/Orvane/DERVO/plainrunctl.exe signed.x/Orvane/DERVO/tracelib.dll; do
@@ -46,8 +48,19 @@ before=$(cd again && find . -type f | LC_ALL=C sort | xargs sha256sum)
 check "a wrong password fails the release and leaves the last one whole" \
   "$(release again "${signing[@]}" PLAINRUN_SIGN_PASSWORD=wrong) $(cd again && find . -type f | LC_ALL=C sort | xargs sha256sum)" \
   "1 $before"
-check "templates well-formed" "$(python3 -c 'import sys, xml.dom.minidom as m; [m.parse(f) for f in sys.argv[1:]]' \
-  signed/PolicyDefinitions/DERVO.admx signed/PolicyDefinitions/en-US/DERVO.adml 2>&1)" ""
+# Each language's .adml parses and defines every string and presentation that the .admx
+# uses, and its presentations refer only to the .admx's elements.
+check "templates well-formed and complete" "$(python3 -c '
+import re, sys, xml.dom.minidom as m
+admx = open(sys.argv[1], encoding="utf-8").read(); m.parseString(admx.encode())
+need = set(re.findall(r"\$\((string|presentation)\.(\w+)\)", admx))
+elements = set(re.findall(r"<(?:text|decimal|enum|list|boolean|multiText) id=\"(\w+)\"", admx))
+for f in sys.argv[2:]:
+    d = m.parse(f); ids = lambda tag: {e.getAttribute("id") for e in d.getElementsByTagName(tag)}
+    have = {("string", i) for i in ids("string")} | {("presentation", i) for i in ids("presentation")}
+    refs = {e.getAttribute("refId") for e in d.getElementsByTagName("*") if e.hasAttribute("refId")}
+    if need - have or refs - elements: print(f, sorted(need - have), sorted(refs - elements))
+' signed/PolicyDefinitions/DERVO.admx signed/PolicyDefinitions/*/DERVO.adml 2>&1)" ""
 
 bash "$e2e_dir/msi_test.sh" "$msi" "$older_msi" "$data" "$current_msi"
 check "signed package installs, upgrades and uninstalls" "$?" 0
