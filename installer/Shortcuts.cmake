@@ -18,9 +18,9 @@ function(rc_text out text)
   set(${out} "\"${text}\"" PARENT_SCOPE)
 endfunction()
 
-# The table's columns with the texts, and the string ids they become.
+# The table's columns with the texts, and the string ids they become (in the same order).
 set(string_columns 2 3 4 5)
-set(string_ids 101 102 103 104)
+string(REGEX MATCHALL "[0-9]+" string_ids "${PLAINRUN_SHORTCUT_RESOURCES}")
 set(rc "#pragma code_page(65001)\n// Made by installer/Shortcuts.cmake from installer/shortcuts.tsv.\n")
 set(lcids "")
 foreach(row IN LISTS rows)
