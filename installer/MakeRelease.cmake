@@ -2,9 +2,11 @@
 # templates laid out as in a policy store, and SHA256SUMS over all of it. Run in script mode:
 #   cmake -D SETTINGS=<build>/installer/release-settings.cmake -D RELEASE_DIR=<folder>
 #         [-D WORK_DIR=<folder>] -P MakeRelease.cmake
-# SETTINGS (written by installer/Release.cmake) names the built program and library, wixl and
-# osslsigncode. RELEASE_DIR and WORK_DIR (default: RELEASE_DIR with "-work" appended) are
-# emptied first. Signing is set up from the environment at the time of the run:
+# SETTINGS (written by installer/Installer.cmake) names the built program and library, the
+# packing tools and osslsigncode. The release is made in RELEASE_DIR with ".new" appended and
+# takes RELEASE_DIR's place only when every step succeeded, so a failed run (a wrong password)
+# leaves the last good release whole. WORK_DIR (default: RELEASE_DIR with "-work" appended)
+# holds the intermediate files. Signing is set up from the environment at the time of the run:
 #   PLAINRUN_SIGN_PFX               PKCS#12 file with the code-signing certificate and its key;
 #                                   unset or empty: an unsigned release, said in one line
 #   PLAINRUN_SIGN_PASSWORD          its password (handed to osslsigncode on standard input,
@@ -19,13 +21,15 @@ foreach(var SETTINGS RELEASE_DIR)
   endif()
 endforeach()
 include(${SETTINGS})
+include(${CMAKE_CURRENT_LIST_DIR}/PackMsi.cmake)
 if(NOT WORK_DIR)
   set(WORK_DIR "${RELEASE_DIR}-work")
 endif()
+set(new "${RELEASE_DIR}.new")
 
 # A stale file from an earlier run must never end up in the release or in its checksums.
-file(REMOVE_RECURSE "${RELEASE_DIR}" "${WORK_DIR}")
-file(MAKE_DIRECTORY "${RELEASE_DIR}" "${WORK_DIR}")
+file(REMOVE_RECURSE "${new}" "${WORK_DIR}")
+file(MAKE_DIRECTORY "${new}" "${WORK_DIR}")
 
 set(pfx "$ENV{PLAINRUN_SIGN_PFX}")
 if(pfx)
@@ -69,38 +73,37 @@ endfunction()
 sign_or_copy("${PROGRAM}" "${WORK_DIR}/plainrunctl.exe")
 sign_or_copy("${TRACELIB}" "${WORK_DIR}/tracelib.dll")
 
-# wixl takes File sources only relative to the folder of the .wxs file.
-file(RELATIVE_PATH program "${WXS_DIR}" "${WORK_DIR}/plainrunctl.exe")
-file(RELATIVE_PATH tracelib "${WXS_DIR}" "${WORK_DIR}/tracelib.dll")
 set(msi_name plainrunctl-${VERSION}.msi)
-execute_process(
-  COMMAND "${WIXL}" -a x64 -D Version=${VERSION} -D ProgramFile=${program} -D TraceLibFile=${tracelib}
-          -o "${WORK_DIR}/${msi_name}" plainrunctl.wxs
-  WORKING_DIRECTORY "${WXS_DIR}"
-  RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "release: packing ${msi_name} failed:\n${output}")
-endif()
-sign_or_copy("${WORK_DIR}/${msi_name}" "${RELEASE_DIR}/${msi_name}")
+plainrun_pack_msi("${WORK_DIR}/${msi_name}" "${VERSION}" "${WORK_DIR}/plainrunctl.exe" "${WORK_DIR}/tracelib.dll"
+  "${WORK_DIR}/files")
+sign_or_copy("${WORK_DIR}/${msi_name}" "${new}/${msi_name}")
 
 # The templates as they are copied into a policy store: the .admx files at the top, each
 # language's .adml files in a folder named after the language.
 file(GLOB templates RELATIVE "${POLICY_DIR}" "${POLICY_DIR}/*.admx" "${POLICY_DIR}/*/*.adml")
 foreach(template IN LISTS templates)
   get_filename_component(folder "${template}" DIRECTORY)
-  file(COPY "${POLICY_DIR}/${template}" DESTINATION "${RELEASE_DIR}/PolicyDefinitions/${folder}")
+  file(COPY "${POLICY_DIR}/${template}" DESTINATION "${new}/PolicyDefinitions/${folder}")
 endforeach()
 
 # SHA256SUMS in the format `sha256sum -c` reads, one line per file with its path relative
 # to the release folder, sorted.
-file(GLOB_RECURSE files RELATIVE "${RELEASE_DIR}" "${RELEASE_DIR}/*")
+file(GLOB_RECURSE files RELATIVE "${new}" "${new}/*")
 list(SORT files)
 set(sums "")
 foreach(f IN LISTS files)
-  file(SHA256 "${RELEASE_DIR}/${f}" hash)
+  file(SHA256 "${new}/${f}" hash)
   string(APPEND sums "${hash}  ${f}\n")
 endforeach()
-file(WRITE "${RELEASE_DIR}/SHA256SUMS" "${sums}")
+file(WRITE "${new}/SHA256SUMS" "${sums}")
+
+# Every step succeeded: the new release takes the place of the last one.
+file(REMOVE_RECURSE "${RELEASE_DIR}.old")
+if(EXISTS "${RELEASE_DIR}")
+  file(RENAME "${RELEASE_DIR}" "${RELEASE_DIR}.old")
+endif()
+file(RENAME "${new}" "${RELEASE_DIR}")
+file(REMOVE_RECURSE "${RELEASE_DIR}.old")
 
 if(pfx)
   message(NOTICE "release: ${RELEASE_DIR} (signed with ${pfx})")

@@ -49,12 +49,14 @@ add_dependencies(scenario_test plainrunctl tracelib stub_three_exports stub_mapi
 plainrun_wine_test(e2e_scenarios sh -c "PLAINRUN_TRACE=\"$1\" wine \"$0\" 2>\"$1\""
   $<TARGET_FILE:scenario_test> ${CMAKE_CURRENT_BINARY_DIR}/scenario-trace.txt)
 
-# The installer test: an older package of this build is upgraded to the current one.
+# The installer test: an older package of this build is upgraded to the current one, which
+# a rebuild of the same version (packed at another time) then finds installed.
 plainrun_add_msi(e2e_msi_older 0.9.0 ${CMAKE_CURRENT_BINARY_DIR}/plainrunctl-older.msi ALL)
 plainrun_add_msi(e2e_msi_current ${PROJECT_VERSION} ${CMAKE_CURRENT_BINARY_DIR}/plainrunctl-current.msi ALL)
+plainrun_add_msi(e2e_msi_rebuilt ${PROJECT_VERSION} ${CMAKE_CURRENT_BINARY_DIR}/plainrunctl-rebuilt.msi ALL EPOCH 1600000000)
 plainrun_wine_test(e2e_msi bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/msi_test.sh
   ${CMAKE_CURRENT_BINARY_DIR}/plainrunctl-current.msi ${CMAKE_CURRENT_BINARY_DIR}/plainrunctl-older.msi
-  ${CMAKE_SOURCE_DIR}/data)
+  ${CMAKE_SOURCE_DIR}/data ${CMAKE_CURRENT_BINARY_DIR}/plainrunctl-rebuilt.msi)
 
 # Two clean builds in differently named folders give byte-identical programs.
 add_test(NAME reproducible_build COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/reproducible_test.sh ${CMAKE_SOURCE_DIR}
@@ -64,4 +66,4 @@ set_tests_properties(reproducible_build PROPERTIES TIMEOUT 600)
 # The release, signed with a throw-away certificate, checked and installed from its package.
 plainrun_wine_test(e2e_release bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/release_test.sh
   ${CMAKE_COMMAND} ${PLAINRUN_RELEASE_SETTINGS} ${PLAINRUN_RELEASE_SCRIPT}
-  ${CMAKE_CURRENT_BINARY_DIR}/plainrunctl-older.msi ${CMAKE_SOURCE_DIR}/data)
+  ${CMAKE_CURRENT_BINARY_DIR}/plainrunctl-older.msi ${CMAKE_SOURCE_DIR}/data ${CMAKE_CURRENT_BINARY_DIR}/plainrunctl-current.msi)

@@ -2,10 +2,12 @@
 # The release an administrator downloads: made with a throw-away code-signing certificate,
 # the package and the program and library inside it verify against that CA and fail with one
 # byte changed, signing again at the same time gives the same bytes, SHA256SUMS holds, the
-# templates are well-formed, and the signed package installs, upgrades and uninstalls (which
-# runs the signed program's switch). Without a certificate: an unsigned release, said once.
-# Arguments: cmake release-settings.cmake MakeRelease.cmake older.msi data-dir
-cmake=$1 settings=$2 script=$3 older_msi=$(realpath "$4") data=$5
+# templates are well-formed, a signing that fails leaves the last release whole, and the
+# signed package installs, upgrades and uninstalls (which runs the signed program's switch;
+# the unsigned package of this build is its rebuild). Without a certificate: an unsigned
+# release, said once.
+# Arguments: cmake release-settings.cmake MakeRelease.cmake older.msi data-dir current.msi
+cmake=$1 settings=$2 script=$3 older_msi=$(realpath "$4") data=$5 current_msi=$(realpath "$6")
 source "$(dirname "$0")/lib.sh"
 cd "$work" || exit 1
 
@@ -29,8 +31,10 @@ check "signed, signed again, without a certificate" \
 check "signing time from SOURCE_DATE_EPOCH; one line says a release is unsigned" "$(osslsigncode verify -in signed/*.msi 2>&1 |
   grep -c 'Signing time: Nov 14 22:13:20 2023') $(grep -c UNSIGNED unsigned.log) $(wc -l <unsigned.log)" "1 1 1"
 msi=$(ls "$work"/signed/*.msi)
-check "release files" "$(cd signed && find . -type f | LC_ALL=C sort)" \
-  "$(printf './%s\n' PolicyDefinitions/Orvane.admx PolicyDefinitions/en-US/Orvane.adml SHA256SUMS "${msi##*/}")"
+check "release files: the package, the templates in every shipped language, SHA256SUMS" \
+  "$(cd signed && find . -type f | LC_ALL=C sort) $(ls "$data"/modulestrings*.xml | wc -l)" \
+  "$(printf './%s\n' PolicyDefinitions/DERVO.admx $(cd "$data/../policy" && ls */DERVO.adml | sed 's|^|PolicyDefinitions/|') SHA256SUMS \
+  "${msi##*/}" | LC_ALL=C sort) $(ls signed/PolicyDefinitions/*/DERVO.adml | wc -l)"
 check "SHA256SUMS holds and lists every other file" "$(cd signed && sha256sum -c --quiet SHA256SUMS 2>&1; cut -c67- SHA256SUMS)" \
   "$(cd signed && find . -type f ! -name SHA256SUMS | cut -c3- | LC_ALL=C sort)"
 for f in "$msi" signed.x/Orvane/DERVO/plainrunctl.exe signed.x/Orvane/DERVO/tracelib.dll; do
@@ -40,9 +44,24 @@ done
 check "release without a certificate refused" \
   "$(for f in unsigned/*.msi unsigned.x/Orvane/DERVO/{plainrunctl.exe,tracelib.dll}; do verify "$f"; done)" $'refused\nrefused\nrefused'
 check "files signed twice at one time are byte-identical" "$(diff -r signed.x again.x 2>&1)" ""
-check "templates well-formed" "$(python3 -c 'import sys, xml.dom.minidom as m; [m.parse(f) for f in sys.argv[1:]]' \
-  signed/PolicyDefinitions/Orvane.admx signed/PolicyDefinitions/en-US/Orvane.adml 2>&1)" ""
+before=$(cd again && find . -type f | LC_ALL=C sort | xargs sha256sum)
+check "a wrong password fails the release and leaves the last one whole" \
+  "$(release again "${signing[@]}" PLAINRUN_SIGN_PASSWORD=wrong) $(cd again && find . -type f | LC_ALL=C sort | xargs sha256sum)" \
+  "1 $before"
+# Each language's .adml parses and defines every string and presentation that the .admx
+# uses, and its presentations refer only to the .admx's elements.
+check "templates well-formed and complete" "$(python3 -c '
+import re, sys, xml.dom.minidom as m
+admx = open(sys.argv[1], encoding="utf-8").read(); m.parseString(admx.encode())
+need = set(re.findall(r"\$\((string|presentation)\.(\w+)\)", admx))
+elements = set(re.findall(r"<(?:text|decimal|enum|list|boolean|multiText) id=\"(\w+)\"", admx))
+for f in sys.argv[2:]:
+    d = m.parse(f); ids = lambda tag: {e.getAttribute("id") for e in d.getElementsByTagName(tag)}
+    have = {("string", i) for i in ids("string")} | {("presentation", i) for i in ids("presentation")}
+    refs = {e.getAttribute("refId") for e in d.getElementsByTagName("*") if e.hasAttribute("refId")}
+    if need - have or refs - elements: print(f, sorted(need - have), sorted(refs - elements))
+' signed/PolicyDefinitions/DERVO.admx signed/PolicyDefinitions/*/DERVO.adml 2>&1)" ""
 
-bash "$e2e_dir/msi_test.sh" "$msi" "$older_msi" "$data"
+bash "$e2e_dir/msi_test.sh" "$msi" "$older_msi" "$data" "$current_msi"
 check "signed package installs, upgrades and uninstalls" "$?" 0
 finish
