@@ -18,11 +18,6 @@ bool IsAbsolutePath(const std::u16string& path) noexcept {
   return path.size() >= 3 && slash(path[0]) && slash(path[1]);
 }
 
-template <typename Fn>
-Fn Resolve(platform::ModuleObject* library, const char* name) noexcept {
-  return reinterpret_cast<Fn>(platform::GetProcAddress(library, name));
-}
-
 }  // namespace
 
 Logger& Logger::GetInstance() {
@@ -41,10 +36,10 @@ void Logger::Initialize(const std::u16string& logFileName) {
   platform::UniqueModule library(platform::LoadLibrary(libraryPath.c_str()));
   if (!library) return;
 
-  auto initialize = Resolve<InitializeFn>(library.get(), "LogInitialize");
-  auto error = Resolve<LineFn>(library.get(), "LogErrorW");
-  auto warning = Resolve<LineFn>(library.get(), "LogWarningW");
-  auto information = Resolve<LineFn>(library.get(), "LogInformationW");
+  auto initialize = platform::Lookup<decltype(logInitialize_)>(library.get(), "LogInitialize");
+  auto error = platform::Lookup<decltype(logError_)>(library.get(), "LogErrorW");
+  auto warning = platform::Lookup<decltype(logWarning_)>(library.get(), "LogWarningW");
+  auto information = platform::Lookup<decltype(logInformation_)>(library.get(), "LogInformationW");
   if (!initialize || !error || !warning || !information) return;  // unloaded by the owner
 
   const std::u16string logPath = paths.LogFolder() + u"\\" + logFileName;

@@ -81,6 +81,7 @@ AppPaths::AppPaths() {
 }
 
 bool AppPaths::CreateFolderTree(std::u16string path) {
+  // An empty path is an invalid argument; neither caller ever passes one.
   if (path.empty()) throw std::invalid_argument("empty folder path");
   if (path.back() != u'\\') path += u'\\';
   if (path.size() <= 2) return true;
