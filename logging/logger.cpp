@@ -10,12 +10,13 @@ namespace {
 constexpr int kLogRollOverMiB = 10;
 
 // True for "X:\..." and "\\server\...": the only library paths that cannot be
-// resolved against the current directory or a search path.
+// resolved against the current directory or a search path. A string reads as NUL at its
+// size, so a short path fails one of the tests before anything past its end is read.
 bool IsAbsolutePath(const std::u16string& path) noexcept {
   auto slash = [](char16_t c) { return c == u'\\' || c == u'/'; };
-  if (path.size() >= 3 && ((path[0] | 0x20) >= u'a' && (path[0] | 0x20) <= u'z') && path[1] == u':' && slash(path[2]))
-    return true;
-  return path.size() >= 3 && slash(path[0]) && slash(path[1]);
+  const auto letter = static_cast<char16_t>(path[0] | 0x20);
+  if (letter >= u'a' && letter <= u'z' && path[1] == u':' && slash(path[2])) return true;
+  return slash(path[0]) && slash(path[1]);
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ std::vector<char> ReadNarrowValue(platform::KeyObject* key, const char* name, st
   std::vector<char> data;
   if (!key) return data;
   std::uint32_t type = 0;
-  std::uint32_t size = 0;
+  std::uint32_t size = 0;  // an in/out count: the platform call reads it in before the query
   if (platform::RegQueryValueA(key, name, &type, nullptr, &size) != platform::kErrorSuccess || size == 0 ||
       type != wantedType)
     return data;

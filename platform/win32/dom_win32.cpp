@@ -132,17 +132,13 @@ HResult DomGetText(DomObject* element, WString* text) {
   return result;
 }
 
-HResult DomGetAttribute(DomObject* element, const char16_t* name, WString* value, bool* present) {
-  *present = false;
+HResult DomGetAttribute(DomObject* element, const char16_t* name, WString* value) {
   const UniqueBstr attribute = CopyString(name);
   if (!attribute) return hr::OutOfMemory;
   VARIANT answer{};
   const VariantClearer clear(&answer);
   const HRESULT result = Element(element)->getAttribute(attribute.get(), &answer);
-  if (result >= 0 && answer.vt == VT_BSTR) {
-    *present = true;
-    *value = Text(answer.bstrVal);
-  }
+  if (result >= 0 && answer.vt == VT_BSTR) *value = Text(answer.bstrVal);
   return result;
 }
 
