@@ -10,6 +10,7 @@ std::u16string ParseCommandLine() {
   int count = 0;
   platform::UniqueArgv argv(platform::CommandLineToArgv(platform::GetCommandLine(), &count));
   if (!argv) {
+    // The log text is the program's own and is kept exactly, "retuned" included.
     Logger::GetInstance().LogInformation(kFunction, u"CommandLineToArgvW retuned a null pointer");
   } else {
     Logger::GetInstance().LogInformation(kFunction, u"Command line arguments: ");

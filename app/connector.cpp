@@ -38,6 +38,7 @@ void RunSwitch(const Switch& s) {
 }  // namespace
 
 void EnableOutlookConnector() {
+  // The log text is the program's own and is kept exactly, "is disable" included.
   RunSwitch({"EnableOutlookConnector", true, u"Outlook Connector is disable, setting the disable flag to 0.", 0,
              u"IDS_EnableOC"});
 }

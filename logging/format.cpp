@@ -27,7 +27,7 @@ void PutNumber(Sink& sink, std::int64_t raw, bool hex, bool alternate) {
   auto value = static_cast<std::uint32_t>(raw);
   if (hex && alternate) sink.Put(u"0x");
   const std::uint32_t base = hex ? 16 : 10;
-  char16_t digits[10];
+  char16_t digits[10];  // 4294967295, the largest value, has ten digits
   std::size_t n = 0;
   do {
     digits[n++] = u"0123456789abcdef"[value % base];
@@ -46,6 +46,8 @@ void Expand(Sink& sink, std::u16string_view format, std::initializer_list<Format
     ++i;
     const bool alternate = i < format.size() && format[i] == u'#';
     if (alternate) ++i;
+    // A lone "%" at the very end (no format of the program has one) is read as "%%" rather
+    // than read past the format.
     const char16_t conversion = i < format.size() ? format[i] : u'%';
     if (conversion != u's' && conversion != u'd' && conversion != u'x') {
       sink.Put(conversion);  // "%%" is a percent sign; any other character stands for itself

@@ -1,11 +1,11 @@
 // printf-style expansion of UTF-16 formats, with the Microsoft meaning of %s (wide text).
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <string_view>
-#include <type_traits>
 
 namespace logging {
 
@@ -14,8 +14,7 @@ struct FormatArg {
   FormatArg(std::u16string_view value) noexcept : isText(true), text(value) {}
   FormatArg(const char16_t* value) noexcept : isText(true), text(value ? value : u"(null)") {}
   FormatArg(const std::u16string& value) noexcept : isText(true), text(value) {}
-  template <typename T>
-    requires std::is_integral_v<T>
+  template <std::integral T>
   FormatArg(T value) noexcept : isText(false), number(static_cast<std::int64_t>(value)) {}
 
   bool isText;

@@ -10,17 +10,13 @@ namespace {
 constexpr int kLogRollOverMiB = 10;
 
 // True for "X:\..." and "\\server\...": the only library paths that cannot be
-// resolved against the current directory or a search path.
+// resolved against the current directory or a search path. A string reads as NUL at its
+// size, so a short path fails one of the tests before anything past its end is read.
 bool IsAbsolutePath(const std::u16string& path) noexcept {
   auto slash = [](char16_t c) { return c == u'\\' || c == u'/'; };
-  if (path.size() >= 3 && ((path[0] | 0x20) >= u'a' && (path[0] | 0x20) <= u'z') && path[1] == u':' && slash(path[2]))
-    return true;
-  return path.size() >= 3 && slash(path[0]) && slash(path[1]);
-}
-
-template <typename Fn>
-Fn Resolve(platform::ModuleObject* library, const char* name) noexcept {
-  return reinterpret_cast<Fn>(platform::GetProcAddress(library, name));
+  const auto letter = static_cast<char16_t>(path[0] | 0x20);
+  if (letter >= u'a' && letter <= u'z' && path[1] == u':' && slash(path[2])) return true;
+  return slash(path[0]) && slash(path[1]);
 }
 
 }  // namespace
@@ -41,10 +37,10 @@ void Logger::Initialize(const std::u16string& logFileName) {
   platform::UniqueModule library(platform::LoadLibrary(libraryPath.c_str()));
   if (!library) return;
 
-  auto initialize = Resolve<InitializeFn>(library.get(), "LogInitialize");
-  auto error = Resolve<LineFn>(library.get(), "LogErrorW");
-  auto warning = Resolve<LineFn>(library.get(), "LogWarningW");
-  auto information = Resolve<LineFn>(library.get(), "LogInformationW");
+  auto initialize = platform::Lookup<decltype(logInitialize_)>(library.get(), "LogInitialize");
+  auto error = platform::Lookup<decltype(logError_)>(library.get(), "LogErrorW");
+  auto warning = platform::Lookup<decltype(logWarning_)>(library.get(), "LogWarningW");
+  auto information = platform::Lookup<decltype(logInformation_)>(library.get(), "LogInformationW");
   if (!initialize || !error || !warning || !information) return;  // unloaded by the owner
 
   const std::u16string logPath = paths.LogFolder() + u"\\" + logFileName;

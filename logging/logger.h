@@ -7,6 +7,7 @@
 
 #include "logging/format.h"
 #include "platform/handles.h"
+#include "tracelib.h"
 
 class Logger {
  public:
@@ -30,8 +31,8 @@ class Logger {
   Logger& operator=(const Logger&) = delete;
 
  private:
-  using InitializeFn = int (*)(const char* loggerName, const char16_t* logFilePath, int maxSizeMiB);
-  using LineFn = int (*)(const char* loggerName, const char16_t* line);
+  // One line entry point of the library; the three share the shape of LogErrorW.
+  using LineFn = decltype(&::LogErrorW);
 
   Logger();
   ~Logger() = default;
@@ -45,8 +46,8 @@ class Logger {
   // The bound library, unloaded at the end of the process; empty while unbound.
   platform::UniqueModule library_;
   std::string name_;
-  InitializeFn logInitialize_ = nullptr;
-  LineFn logError_ = nullptr;
-  LineFn logWarning_ = nullptr;
-  LineFn logInformation_ = nullptr;
+  decltype(&::LogInitialize) logInitialize_ = nullptr;
+  decltype(&::LogErrorW) logError_ = nullptr;
+  decltype(&::LogWarningW) logWarning_ = nullptr;
+  decltype(&::LogInformationW) logInformation_ = nullptr;
 };

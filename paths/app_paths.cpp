@@ -1,5 +1,6 @@
 #include "paths/app_paths.h"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <new>
@@ -11,7 +12,6 @@
 
 namespace {
 
-constexpr std::uint32_t kValueBufferBytes = 520;
 constexpr std::size_t kScratchBytes = 32767;
 
 // One text read, as REG_SZ/REG_EXPAND_SZ, under root\keyPath.
@@ -20,9 +20,10 @@ std::u16string ReadStringValue(platform::Hive root, const char16_t* keyPath, con
   platform::UniqueKey key;
   if (platform::RegOpenKey(root, keyPath, platform::kKeyRead, key.put()) != platform::kErrorSuccess) return result;
 
-  char16_t buffer[kValueBufferBytes / sizeof(char16_t)];
+  // MAX_PATH units, 520 bytes; the byte count handed in is the buffer's own size.
+  char16_t buffer[platform::kMaxPath];
   std::uint32_t type = 0;
-  std::uint32_t bytes = kValueBufferBytes;
+  std::uint32_t bytes = sizeof buffer;
   if (platform::RegQueryValueW(key.get(), name.c_str(), &type, buffer, &bytes) != platform::kErrorSuccess) return result;
   if (type != platform::kRegSz && type != platform::kRegExpandSz) return result;
   if (bytes == 0 || bytes % 2 != 0) return result;
@@ -46,12 +47,9 @@ constexpr std::array<Token, 4> kTokens{{
 }  // namespace
 
 void TrimWhiteSpace(std::u16string& text) {
-  std::size_t end = text.size();
-  while (end > 0 && platform::IsWSpace(text[end - 1])) --end;
-  std::size_t start = 0;
-  while (start < end && platform::IsWSpace(text[start])) ++start;
-  text.erase(end);
-  text.erase(0, start);
+  const auto visible = [](char16_t c) { return !platform::IsWSpace(c); };
+  text.erase(std::find_if(text.rbegin(), text.rend(), visible).base(), text.end());
+  text.erase(text.begin(), std::find_if(text.begin(), text.end(), visible));
 }
 
 AppPaths& AppPaths::GetInstance() {
@@ -81,8 +79,10 @@ AppPaths::AppPaths() {
 }
 
 bool AppPaths::CreateFolderTree(std::u16string path) {
+  // An empty path is an invalid argument; neither caller ever passes one.
   if (path.empty()) throw std::invalid_argument("empty folder path");
   if (path.back() != u'\\') path += u'\\';
+  // One character and the backslash: the disk is not touched, not even for a one-letter name.
   if (path.size() <= 2) return true;
   for (std::size_t slash = path.find(u'\\', 2); slash != std::u16string::npos; slash = path.find(u'\\', slash + 1)) {
     const std::u16string prefix = path.substr(0, slash);
@@ -131,7 +131,6 @@ void AppPaths::WriteUserDword(const std::u16string& name, std::uint32_t value) n
 std::u16string AppPaths::GetSpecialFolder(int csidl) {
   std::unique_ptr<char16_t[]> scratch(new (std::nothrow) char16_t[kScratchBytes / sizeof(char16_t)]);
   if (!scratch) return {};
-  scratch[0] = u'\0';
   if (!platform::GetSpecialFolderPath(scratch.get(), csidl, true)) return {};
   return std::u16string(scratch.get());
 }

@@ -33,8 +33,9 @@ void DomRelease(DomObject* object) noexcept;
 [[nodiscard]] HResult DomListLength(DomObject* list, std::int32_t* length) noexcept;
 // IXMLDOMNode::get_text, copied up to its first NUL.
 [[nodiscard]] HResult DomGetText(DomObject* element, WString* text);
-// IXMLDOMElement::getAttribute: *present is false for the null VARIANT of an absent one.
-[[nodiscard]] HResult DomGetAttribute(DomObject* element, const char16_t* name, WString* value, bool* present);
+// IXMLDOMElement::getAttribute: *value is set from a present attribute's text; the null
+// VARIANT of an absent one, or a failing call, leaves it as it was.
+[[nodiscard]] HResult DomGetAttribute(DomObject* element, const char16_t* name, WString* value);
 
 inline constexpr std::int16_t kVariantTrue = -1;
 

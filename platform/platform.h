@@ -96,6 +96,11 @@ void OutputDebugString(const char16_t* text) noexcept;
 [[nodiscard]] ModuleObject* LoadLibrary(const char16_t* path) noexcept;
 [[nodiscard]] void* GetProcAddress(ModuleObject* module, const char* name) noexcept;
 bool FreeLibrary(ModuleObject* module) noexcept;
+// The export `name` of module as the function type Fn; null when module or the export is missing.
+template <typename Fn>
+[[nodiscard]] Fn Lookup(ModuleObject* module, const char* name) noexcept {
+  return module ? reinterpret_cast<Fn>(GetProcAddress(module, name)) : nullptr;
+}
 // SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32): later loads by bare name come
 // from the system folder only, never from the current or the program's folder.
 void RestrictDllSearchToSystem() noexcept;

@@ -3,6 +3,7 @@
 #include "logging/logger.h"
 #include "paths/app_paths.h"
 #include "platform/platform.h"
+#include "strings/outlook_information.h"
 #include "xml/xml_document.h"
 
 namespace {

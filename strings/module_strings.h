@@ -21,12 +21,3 @@ class ModuleStrings {
 
   std::map<std::u16string, std::u16string> table_;
 };
-
-// OutlookInformation: Outlook's user-interface language, read from its MAPI installation.
-class OutlookInformation {
- public:
-  // A decimal LCID as text; "1033" whenever it cannot be found out.
-  static std::u16string GetOutlookLanguageID();
-  // The language folder that follows "MSMAPI\" in a MAPI path, or "1033".
-  static std::u16string LanguageFromMapiPath(const std::u16string& mapiDir);
-};

@@ -1,11 +1,10 @@
-#include <memory>
-#include <optional>
+#include "strings/outlook_information.h"
+
 #include <string>
 #include <vector>
 
 #include "logging/logger.h"
 #include "platform/handles.h"
-#include "strings/module_strings.h"
 
 namespace {
 
@@ -25,7 +24,7 @@ std::vector<char> ReadNarrowValue(platform::KeyObject* key, const char* name, st
   std::vector<char> data;
   if (!key) return data;
   std::uint32_t type = 0;
-  std::uint32_t size = 0;
+  std::uint32_t size = 0;  // an in/out count: the platform call reads it in before the query
   if (platform::RegQueryValueA(key, name, &type, nullptr, &size) != platform::kErrorSuccess || size == 0 ||
       type != wantedType)
     return data;
@@ -53,9 +52,8 @@ std::string FindMapiPath(FGetComponentPathFn getPath, const char* component, std
   return std::string(path);
 }
 
-}  // namespace
-
-std::u16string OutlookInformation::LanguageFromMapiPath(const std::u16string& mapiDir) {
+// The language folder that follows "MSMAPI\" in a MAPI path, or "1033".
+std::u16string LanguageFromMapiPath(const std::u16string& mapiDir) {
   constexpr std::u16string_view kMarker = u"MSMAPI\\";
   const std::size_t marker = mapiDir.find(kMarker);
   if (marker == std::u16string::npos) return u"1033";
@@ -65,11 +63,13 @@ std::u16string OutlookInformation::LanguageFromMapiPath(const std::u16string& ma
   return mapiDir.substr(start, end - start);
 }
 
+}  // namespace
+
 std::u16string OutlookInformation::GetOutlookLanguageID() {
   platform::UniqueModule stub(platform::LoadLibrary(u"mapistub.dll"));
   if (!stub) stub.reset(platform::LoadLibrary(u"mapi32.dll"));
   if (!stub) return u"1033";
-  auto getPath = reinterpret_cast<FGetComponentPathFn>(platform::GetProcAddress(stub.get(), "FGetComponentPath"));
+  const auto getPath = platform::Lookup<FGetComponentPathFn>(stub.get(), "FGetComponentPath");
   if (!getPath) return u"1033";
 
   platform::UniqueKey key;

@@ -3,7 +3,8 @@
 set -eu
 packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libxml2-dev
   g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool x11-utils imagemagick icoutils python3
-  wixl msitools gir1.2-libmsi-1.0 python3-gi osslsigncode openssl valgrind clang-14 libclang-rt-14-dev hyperfine gcovr)
+  wixl msitools gir1.2-libmsi-1.0 python3-gi osslsigncode openssl valgrind clang-14 libclang-rt-14-dev
+  clang-format-14 hyperfine gcovr)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

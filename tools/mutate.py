@@ -14,7 +14,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SOURCES = ["app/*.cpp", "paths/*.cpp", "strings/*.cpp", "xml/*.cpp", "logging/*.cpp", "tracelib/tracelib.cpp", "tracelib/utf8.h"]
 BUILD_DIR = "build/mutate"
 # The out-of-memory sweep alone takes minutes; the fault sweep and the other suites stay in.
-TEST_CMD = f"ctest --test-dir {BUILD_DIR} -E 'memcheck|OutOfMemory' --timeout 60 -j2"
+# The layout check is left out: a mutant's removed call leaves a line it would reject.
+TEST_CMD = f"ctest --test-dir {BUILD_DIR} -E 'memcheck|OutOfMemory|clang_format' --timeout 60 -j2"
 KEYWORDS = {"return", "if", "while", "for", "switch", "sizeof", "delete", "throw", "case", "static_assert", "co_return"}
 SWAPS = {"==": ["!="], "!=": ["=="], "<": ["<=", ">"], "<=": ["<"], ">": [">=", "<"], ">=": [">"],
          "&&": ["||"], "||": ["&&"], "true": ["false"], "false": ["true"]}

@@ -49,16 +49,16 @@ std::int32_t XMLDocument::GetChildCount(std::u16string query) {
   if (SelectElement(query, &element) < 0 || !element) return -1;
   UniqueDom list;
   if (platform::DomChildNodes(element.get(), list.put()) < 0 || !list) return -1;
-  std::int32_t count = 0;
+  std::int32_t count = 0;  // set before the length is read, as the class promises
   return platform::DomListLength(list.get(), &count) < 0 ? -1 : count;
 }
 
 std::u16string XMLDocument::GetNodeAttribute(std::u16string query, std::u16string attribute) {
   UniqueDom element;
   if (SelectElement(query, &element) < 0 || !element) return {};
+  // Set only for a present attribute: an absent one, or a failing call, leaves it empty.
   std::u16string result;
-  bool present = false;
-  if (platform::DomGetAttribute(element.get(), attribute.c_str(), &result, &present) < 0 || !present) return {};
+  (void)platform::DomGetAttribute(element.get(), attribute.c_str(), &result);
   return result;
 }
 

@@ -10,6 +10,7 @@
 class XMLDocument {
  public:
   XMLDocument() = default;
+  // Virtual as the class has always been declared, its one virtual operation; nothing derives from it.
   virtual ~XMLDocument() = default;
   XMLDocument(const XMLDocument&) = delete;
   XMLDocument& operator=(const XMLDocument&) = delete;
@@ -34,5 +35,6 @@ class XMLDocument {
   // when there is no document) is returned instead.
   [[nodiscard]] platform::HResult SelectElement(const std::u16string& query, platform::UniqueDom* element) const;
 
+  // The class's published field name, the one member not written name_.
   platform::UniqueDom m_document;
 };

@@ -278,14 +278,12 @@ HResult DomGetText(DomObject* element, WString* text) {
   return hr::Ok;
 }
 
-HResult DomGetAttribute(DomObject* element, const char16_t* name, WString* value, bool* present) {
-  *present = false;
+HResult DomGetAttribute(DomObject* element, const char16_t* name, WString* value) {
   if (sim::ShouldFail(__func__)) return hr::Fail;
   const std::string attribute = sim::Utf8(name);
   if (!xmlHasProp(element->node, XmlName(attribute))) return hr::False;
   XmlText content(xmlGetProp(element->node, XmlName(attribute)));
   *value = FromXml(content.get());
-  *present = true;
   return hr::Ok;
 }
 

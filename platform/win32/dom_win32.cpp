@@ -22,10 +22,6 @@ constexpr IID kIidElement = {0x2933BF86, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0
 IUnknown* Unknown(DomObject* object) noexcept { return reinterpret_cast<IUnknown*>(object); }
 IXMLDOMDocument* Document(DomObject* object) noexcept { return reinterpret_cast<IXMLDOMDocument*>(object); }
 IXMLDOMElement* Element(DomObject* object) noexcept { return reinterpret_cast<IXMLDOMElement*>(object); }
-template <typename T>
-DomObject** Out(T** out) noexcept {
-  return reinterpret_cast<DomObject**>(out);
-}
 
 // The oleaut32 functions of the DOM calls. oleaut32.dll is loaded from the system folder
 // on first use and stays loaded for the rest of the process. Without it (or without one
@@ -39,10 +35,10 @@ struct Automation {
 
 const Automation& OleAutomation() noexcept {
   static const Automation functions = [] {
-    const HMODULE module = win32::LoadSystemLibrary(L"oleaut32.dll");
-    const Automation found{win32::Lookup<decltype(Automation::allocString)>(module, "SysAllocString"),
-                           win32::Lookup<decltype(Automation::freeString)>(module, "SysFreeString"),
-                           win32::Lookup<decltype(Automation::variantClear)>(module, "VariantClear")};
+    ModuleObject* const module = win32::LoadSystemLibrary(L"oleaut32.dll");
+    const Automation found{Lookup<decltype(Automation::allocString)>(module, "SysAllocString"),
+                           Lookup<decltype(Automation::freeString)>(module, "SysFreeString"),
+                           Lookup<decltype(Automation::variantClear)>(module, "VariantClear")};
     if (found.allocString && found.freeString && found.variantClear) return found;
     return Automation{[](const OLECHAR*) -> BSTR { return nullptr; }, [](BSTR) {},
                       [](VARIANT*) -> HRESULT { return S_OK; }};
@@ -110,7 +106,7 @@ HResult DomSelectSingleNode(DomObject* document, const char16_t* query, DomObjec
   if (!pattern) return hr::OutOfMemory;
   IXMLDOMNode* selected = nullptr;
   const HRESULT result = Document(document)->selectSingleNode(pattern.get(), &selected);
-  *Out(node) = reinterpret_cast<DomObject*>(selected);
+  *node = reinterpret_cast<DomObject*>(selected);
   return result;
 }
 
@@ -136,17 +132,13 @@ HResult DomGetText(DomObject* element, WString* text) {
   return result;
 }
 
-HResult DomGetAttribute(DomObject* element, const char16_t* name, WString* value, bool* present) {
-  *present = false;
+HResult DomGetAttribute(DomObject* element, const char16_t* name, WString* value) {
   const UniqueBstr attribute = CopyString(name);
   if (!attribute) return hr::OutOfMemory;
   VARIANT answer{};
   const VariantClearer clear(&answer);
   const HRESULT result = Element(element)->getAttribute(attribute.get(), &answer);
-  if (result >= 0 && answer.vt == VT_BSTR) {
-    *present = true;
-    *value = Text(answer.bstrVal);
-  }
+  if (result >= 0 && answer.vt == VT_BSTR) *value = Text(answer.bstrVal);
   return result;
 }
 

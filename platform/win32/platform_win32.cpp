@@ -36,7 +36,7 @@ wchar_t* Wide(char16_t* text) noexcept { return reinterpret_cast<wchar_t*>(text)
 // function is missing, which callers treat as the call failing.
 template <typename Fn>
 Fn SystemFunction(const wchar_t* library, const char* name) noexcept {
-  return win32::Lookup<Fn>(win32::LoadSystemLibrary(library), name);
+  return Lookup<Fn>(win32::LoadSystemLibrary(library), name);
 }
 
 HKEY Root(Hive hive) noexcept { return hive == Hive::CurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
@@ -160,7 +160,7 @@ ModuleObject* LoadLibrary(const char16_t* path) noexcept {
   // A bare name comes from the system folder only, on every Windows version.
   const char16_t* c = path;
   while (*c && *c != u'\\' && *c != u'/' && *c != u':') ++c;
-  return reinterpret_cast<ModuleObject*>(*c ? ::LoadLibraryW(Wide(path)) : win32::LoadSystemLibrary(Wide(path)));
+  return *c ? reinterpret_cast<ModuleObject*>(::LoadLibraryW(Wide(path))) : win32::LoadSystemLibrary(Wide(path));
 }
 
 void* GetProcAddress(ModuleObject* module, const char* name) noexcept {
@@ -173,7 +173,8 @@ void RestrictDllSearchToSystem() noexcept {
   // Looked up, not imported, so that the program starts on a Windows 7 without the loader
   // update that brought it; there the bare names above still come from the system folder.
   using SetDirectories = BOOL(WINAPI*)(DWORD);
-  const auto set = win32::Lookup<SetDirectories>(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+  const auto kernel32 = reinterpret_cast<ModuleObject*>(::GetModuleHandleW(L"kernel32.dll"));
+  const auto set = Lookup<SetDirectories>(kernel32, "SetDefaultDllDirectories");
   if (set) set(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 

@@ -5,12 +5,14 @@
 
 #include <windows.h>
 
+#include "platform/platform.h"
+
 namespace platform::win32 {
 
 // The DLL of that name in the system folder, never one found anywhere else; null if absent.
 // Loaded by its full path, which every Windows version takes: the loader's flag for the
 // system folder alone needs Windows 8 or an update of Windows 7.
-inline HMODULE LoadSystemLibrary(const wchar_t* name) noexcept {
+inline ModuleObject* LoadSystemLibrary(const wchar_t* name) noexcept {
   wchar_t path[MAX_PATH];
   const UINT folder = ::GetSystemDirectoryW(path, MAX_PATH);
   const size_t length = ::lstrlenW(name);
@@ -18,15 +20,7 @@ inline HMODULE LoadSystemLibrary(const wchar_t* name) noexcept {
   path[folder] = L'\\';
   ::lstrcpyW(path + folder + 1, name);
   // The DLL's own dependencies are looked for beside it first, not in the program's folder.
-  return ::LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
-
-// The function `name` of module as the type Fn; null when the module or function is missing.
-template <typename Fn>
-Fn Lookup(HMODULE module, const char* name) noexcept {
-  if (!module) return nullptr;
-  // Through the generic function pointer type, so that the cast says what it means.
-  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+  return reinterpret_cast<ModuleObject*>(::LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
 }
 
 }  // namespace platform::win32
