@@ -1,6 +1,6 @@
 /* The lower bound of a plainrunctl run: the COM start-up and shutdown that every run does, nothing else. */
-#include <objbase.h>
 #include <windows.h>
+#include <objbase.h>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
   (void)instance;

@@ -224,8 +224,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
     } else if (!strcmp(step, "regwrite")) {
       HKEY key;
       DWORD value = 1;
-      ok = RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, NULL, 0, KEY_READ | KEY_WRITE, NULL, &key, NULL) ==
-           ERROR_SUCCESS;
+      ok =
+          RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, NULL, 0, KEY_READ | KEY_WRITE, NULL, &key, NULL) == ERROR_SUCCESS;
       if (ok) {
         ok = RegSetValueExW(key, L"DisableOutlookConnector", 0, REG_DWORD, (const BYTE*)&value, sizeof value) ==
              ERROR_SUCCESS;

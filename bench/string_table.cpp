@@ -39,8 +39,7 @@ std::string Text(long i) {
 
 std::string MakeStringFile(long entries) {
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<modulestrings>\n";
-  for (long i = 0; i < entries; ++i)
-    xml += "  <string id=\"IDS_" + std::to_string(i) + "\">" + Text(i) + "</string>\n";
+  for (long i = 0; i < entries; ++i) xml += "  <string id=\"IDS_" + std::to_string(i) + "\">" + Text(i) + "</string>\n";
   return xml + "</modulestrings>\n";
 }
 
@@ -136,7 +135,8 @@ int main(int argc, char** argv) {
     std::printf("%9ld %5d %11.3f %12.3f %11.3f %14.3f %14.3f\n", entries, runs, Median(loads), table, walk,
                 table * 1000 / static_cast<double>(entries), walkPerEntry);
     // Small files are dominated by fixed costs, so growth is judged from 1,000 entries on.
-    if (entries >= 1000 && (baseEntries == 0 || entries < baseEntries)) baseEntries = entries, basePerEntry = walkPerEntry;
+    if (entries >= 1000 && (baseEntries == 0 || entries < baseEntries))
+      baseEntries = entries, basePerEntry = walkPerEntry;
     if (entries >= 1000 && entries > topEntries) topEntries = entries, topPerEntry = walkPerEntry;
   }
   if (baseEntries != 0 && topEntries > baseEntries) {

@@ -24,7 +24,8 @@ std::u16string ReadStringValue(platform::Hive root, const char16_t* keyPath, con
   char16_t buffer[platform::kMaxPath];
   std::uint32_t type = 0;
   std::uint32_t bytes = sizeof buffer;
-  if (platform::RegQueryValueW(key.get(), name.c_str(), &type, buffer, &bytes) != platform::kErrorSuccess) return result;
+  if (platform::RegQueryValueW(key.get(), name.c_str(), &type, buffer, &bytes) != platform::kErrorSuccess)
+    return result;
   if (type != platform::kRegSz && type != platform::kRegExpandSz) return result;
   if (bytes == 0 || bytes % 2 != 0) return result;
   const std::size_t units = bytes / 2;
@@ -65,9 +66,8 @@ AppPaths::AppPaths() {
     ExpandFolderTokens(dataPath);
     platform::OutputDebugString(dataPath.c_str());
   }
-  std::u16string dataRoot = !dataPath.empty() && platform::PathFileExists(dataPath.c_str())
-                                ? dataPath
-                                : GetSpecialFolder(kCsidlLocalAppData);
+  std::u16string dataRoot =
+      !dataPath.empty() && platform::PathFileExists(dataPath.c_str()) ? dataPath : GetSpecialFolder(kCsidlLocalAppData);
   dataRoot += names::kProductFolder;
   const std::u16string localProductFolder = localAppData + std::u16string(names::kProductFolder);
   (void)CreateFolderTree(dataRoot);

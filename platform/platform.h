@@ -52,8 +52,8 @@ inline constexpr long kErrorMoreData = 234;
 [[nodiscard]] long RegQueryValueA(KeyObject* key, const char* name, std::uint32_t* type, void* data,
                                   std::uint32_t* size) noexcept;
 // RegCreateKeyExW, non-volatile, no security attributes.
-[[nodiscard]] long RegCreateKey(Hive hive, const char16_t* subKey, const char16_t* keyClass,
-                                std::uint32_t access, KeyObject** key, std::uint32_t* disposition) noexcept;
+[[nodiscard]] long RegCreateKey(Hive hive, const char16_t* subKey, const char16_t* keyClass, std::uint32_t access,
+                                KeyObject** key, std::uint32_t* disposition) noexcept;
 // RegSetValueExW.
 long RegSetValue(KeyObject* key, const char16_t* name, std::uint32_t type, const void* data,
                  std::uint32_t size) noexcept;

@@ -94,7 +94,8 @@ std::u16string Text(std::string value) {
   std::u16string text = sim::Utf16(value);
   for (std::size_t at; (at = text.find(u"\\u{")) != std::u16string::npos;) {
     const std::size_t end = text.find(u'}', at);
-    text.replace(at, end - at + 1, 1, static_cast<char16_t>(std::stoul(sim::Utf8(text.substr(at + 3, end - at - 3)), nullptr, 16)));
+    text.replace(at, end - at + 1, 1,
+                 static_cast<char16_t>(std::stoul(sim::Utf8(text.substr(at + 3, end - at - 3)), nullptr, 16)));
   }
   for (std::size_t at; (at = text.find(u"{profile}")) != std::u16string::npos;) text.replace(at, 9, kProfile);
   return text;
@@ -118,7 +119,8 @@ sim::Value Encode(const std::string& typed) {
   sim::Value value;
   if (kind == "dword") {
     value.type = platform::kRegDword;
-    for (int shift = 0; shift < 32; shift += 8) value.bytes.push_back(static_cast<std::uint8_t>(std::stoul(data) >> shift));
+    for (int shift = 0; shift < 32; shift += 8)
+      value.bytes.push_back(static_cast<std::uint8_t>(std::stoul(data) >> shift));
   } else if (kind == "hex") {
     const std::size_t blank = data.find(' ');
     value.type = static_cast<std::uint32_t>(std::stoul(data.substr(0, blank)));
@@ -128,7 +130,8 @@ sim::Value Encode(const std::string& typed) {
     value.type = kind == "sz" ? platform::kRegSz : kind == "expand_sz" ? platform::kRegExpandSz : platform::kRegMultiSz;
     std::u16string text = Text(data) + u'\0';
     if (kind == "multi_sz") text += u'\0';
-    for (const char16_t c : text) value.bytes.insert(value.bytes.end(), {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8)});
+    for (const char16_t c : text)
+      value.bytes.insert(value.bytes.end(), {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8)});
   }
   return value;
 }
@@ -179,7 +182,8 @@ std::vector<Row> Table() {
 
 // Lays the row's machine out on the current (fresh) simulated Windows.
 void Prepare(const Row& row) {
-  if (Setting(row, "library") != "none") sim::InstallModule(std::u16string(kInstall) + u"tracelib.dll", TRACELIB_MODULE);
+  if (Setting(row, "library") != "none")
+    sim::InstallModule(std::u16string(kInstall) + u"tracelib.dll", TRACELIB_MODULE);
   if (Setting(row, "nostrings") == "-")
     for (const auto& entry : std::filesystem::directory_iterator(DATA_DIR))
       if (entry.path().extension() == ".xml")
@@ -188,7 +192,8 @@ void Prepare(const Row& row) {
   std::vector<std::u16string> processes;
   std::string answers;
   // The installer's "Path" comes first, so that a row may change or remove it.
-  std::vector<std::pair<std::string, std::string>> setup{{"reg", R"(HKLM\SOFTWARE\Orvane\DERVO\Path = sz C:\Program Files\Orvane\)"}};
+  std::vector<std::pair<std::string, std::string>> setup{
+      {"reg", R"(HKLM\SOFTWARE\Orvane\DERVO\Path = sz C:\Program Files\Orvane\)"}};
   setup.insert(setup.end(), row.setup.begin(), row.setup.end());
   for (const auto& [key, value] : setup) {
     if (key == "reg") {
@@ -207,13 +212,16 @@ void Prepare(const Row& row) {
       const std::filesystem::path file = Host(Text(value.substr(0, eq)));
       std::filesystem::create_directories(file.parent_path());
       const std::u16string text = u"\uFEFF" + Text(value.substr(eq + 3));
-      std::ofstream(file, std::ios::binary) << (key == "file" ? Bytes(value.substr(eq + 3))
-                                                              : std::string(reinterpret_cast<const char*>(text.data()), 2 * text.size()));
+      std::ofstream(file, std::ios::binary)
+          << (key == "file" ? Bytes(value.substr(eq + 3))
+                            : std::string(reinterpret_cast<const char*>(text.data()), 2 * text.size()));
     }
     if (key == "dir") std::filesystem::create_directories(Host(Text(value)));
     if (key == "plant") {
       const std::string file = value.substr(0, value.find(" = three_exports"));
-      sim::InstallModule(Text(file), file != value ? THREE_EXPORTS_MODULE : file.ends_with("tracelib.dll") ? TRACELIB_MODULE : MAPI_STUB_MODULE);
+      sim::InstallModule(Text(file), file != value                    ? THREE_EXPORTS_MODULE
+                                     : file.ends_with("tracelib.dll") ? TRACELIB_MODULE
+                                                                      : MAPI_STUB_MODULE);
     }
     if (key == "path") sim::SetSearchPath(Text(value));
     if (key == "process") processes.push_back(Text(value));
@@ -231,7 +239,9 @@ void Prepare(const Row& row) {
 Outcome Expected(const Row& row) {
   Outcome outcome;
   for (const auto& [key, value] : row.expect)
-    outcome[key].push_back(key == "flag" && value != "absent" ? Show(Encode(value)) : key == "mapi" ? value : Utf8(value));
+    outcome[key].push_back(key == "flag" && value != "absent" ? Show(Encode(value))
+                           : key == "mapi"                    ? value
+                                                              : Utf8(value));
   return outcome;
 }
 
@@ -246,7 +256,8 @@ Outcome Observe(const Row& row) {
                                (std::ostringstream() << std::hex << std::stoi(sim::Utf8(event.fields[2]))).str());
     if (event.kind == "debug") outcome["debug"].push_back(sim::Utf8(event.fields[0]));
   }
-  const std::filesystem::path log = Host(kProfile + u"\\AppData\\Local\\Orvane\\Keelstore\\DebugLogs\\logplainrunctl.csv");
+  const std::filesystem::path log =
+      Host(kProfile + u"\\AppData\\Local\\Orvane\\Keelstore\\DebugLogs\\logplainrunctl.csv");
   if (!std::filesystem::exists(log)) outcome["nolog"].push_back("");
   const Rows rows = ParseCsv(ReadAll(log));
   for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -255,8 +266,11 @@ Outcome Observe(const Row& row) {
   }
   for (const std::string& call : Lines(Host(u"C:\\mapistub-calls.txt"))) outcome["mapi"].push_back(call);
   for (const auto& [key, value] : row.expect) {
-    if (key == "keyclass") outcome[key].push_back(sim::Utf8(sim::KeyClass(sim::Hive::CurrentUser, u"SOFTWARE\\Orvane\\DERVO").value_or(u"none")));
-    if (key == "folder" || key == "nofolder") outcome[std::filesystem::is_directory(Host(Text(value))) ? "folder" : "nofolder"].push_back(Utf8(value));
+    if (key == "keyclass")
+      outcome[key].push_back(
+          sim::Utf8(sim::KeyClass(sim::Hive::CurrentUser, u"SOFTWARE\\Orvane\\DERVO").value_or(u"none")));
+    if (key == "folder" || key == "nofolder")
+      outcome[std::filesystem::is_directory(Host(Text(value))) ? "folder" : "nofolder"].push_back(Utf8(value));
   }
   return outcome;
 }
@@ -324,7 +338,8 @@ void Sweep(const Row& row, std::uint64_t count, int (*body)(), Arm arm, Check ch
     EXPECT_NO_THROW(got = Observe(row));
     const bool enables = run.firstFailed == "CommandLineToArgv" && before == "4:01000000";
     const std::string flag = got["flag"][0];
-    EXPECT_TRUE(flag == before || flag == after || (enables && flag == "4:00000000")) << run.firstFailed << ": flag " << flag;
+    EXPECT_TRUE(flag == before || flag == after || (enables && flag == "4:00000000"))
+        << run.firstFailed << ": flag " << flag;
     for (const std::string& line : got["log"]) EXPECT_TRUE(Known(line)) << line;
     check(run, got);
   }
@@ -334,17 +349,22 @@ class FaultSweep : public ::testing::TestWithParam<Row> {};
 
 // A failed call gives a default and at most a log line: exit code 0 and every handle released.
 TEST_P(FaultSweep, EveryFailingCallEndsInADefault) {
-  const std::uint64_t calls = [] { sim::Machine machine; Prepare(GetParam()); return RunProgram().calls; }();
+  const std::uint64_t calls = [] {
+    sim::Machine machine;
+    Prepare(GetParam());
+    return RunProgram().calls;
+  }();
 #ifdef PLAINRUN_SANITIZE
   for (const bool persistent : {false}) {  // a sanitized run costs ten times as much: each call fails once
 #else
   for (const bool persistent : {false, true}) {
 #endif
-    Sweep(GetParam(), calls, nullptr, [&](std::uint64_t k) { sim::FailCall(k, persistent); },
-          [&](const sim::RunResult& run, Outcome&) {
-            EXPECT_TRUE(run.exited && run.exitCode == 0 && run.handlesLeft == 0)
-                << run.firstFailed << (persistent ? " on" : " once") << ": exit " << run.exitCode;
-          });
+    Sweep(
+        GetParam(), calls, nullptr, [&](std::uint64_t k) { sim::FailCall(k, persistent); },
+        [&](const sim::RunResult& run, Outcome&) {
+          EXPECT_TRUE(run.exited && run.exitCode == 0 && run.handlesLeft == 0)
+              << run.firstFailed << (persistent ? " on" : " once") << ": exit " << run.exitCode;
+        });
   }
 }
 
@@ -372,12 +392,13 @@ TEST_P(OutOfMemory, EveryAllocationFailingEndsAsPromised) {
     std::ifstream(sim::HostPath(u"C:\\allocations.txt")) >> allocations;
   }
   int warnings = 0;
-  Sweep(GetParam(), allocations, CountedRun, [](std::uint64_t k) { gFailAt = static_cast<long>(k); },
-        [&](const sim::RunResult& run, Outcome& got) {
-          EXPECT_TRUE((run.exited && run.exitCode == 0) || (!run.exited && run.exitCode == -SIGABRT));
-          for (const std::string& line : got["log"])
-            warnings += line.rfind("W ModuleStrings::GetString", 0) == 0 && got["box"].size() == 1;
-        });
+  Sweep(
+      GetParam(), allocations, CountedRun, [](std::uint64_t k) { gFailAt = static_cast<long>(k); },
+      [&](const sim::RunResult& run, Outcome& got) {
+        EXPECT_TRUE((run.exited && run.exitCode == 0) || (!run.exited && run.exitCode == -SIGABRT));
+        for (const std::string& line : got["log"])
+          warnings += line.rfind("W ModuleStrings::GetString", 0) == 0 && got["box"].size() == 1;
+      });
   // A shown text long enough to allocate when copied meets the failure at its copy.
   Outcome expected = Expected(GetParam());
   if (!expected.count("nolog") && expected.count("box") && expected["box"][0].size() > 40) {

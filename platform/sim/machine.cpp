@@ -42,7 +42,8 @@ std::string Hex(const void* data, std::size_t size) {
 std::vector<std::uint8_t> Unhex(const std::string& text) {
   std::vector<std::uint8_t> out;
   if (text == "-") return out;
-  for (std::size_t i = 0; i + 1 < text.size(); i += 2) out.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+  for (std::size_t i = 0; i + 1 < text.size(); i += 2)
+    out.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
   return out;
 }
 std::string HexText(const std::u16string& text) { return Hex(text.data(), text.size() * 2); }

@@ -43,10 +43,10 @@ using sim::ShouldFail;
 // The simulated thread code page is windows-1252: bytes 0x80-0x9F are the characters of
 // this table (its five unassigned bytes map to the same code points), all others map to
 // the code point of the same value.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x81,   0x201A, 0x192,  0x201E, 0x2026, 0x2020, 0x2021, 0x2C6,  0x2030, 0x160,
-    0x2039, 0x152,  0x8D,   0x17D,  0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x2DC,  0x2122, 0x161,  0x203A, 0x153,  0x9D,   0x17E,  0x178};
+constexpr char16_t kCp1252High[32] = {0x20AC, 0x81,   0x201A, 0x192,  0x201E, 0x2026, 0x2020, 0x2021,
+                                      0x2C6,  0x2030, 0x160,  0x2039, 0x152,  0x8D,   0x17D,  0x8F,
+                                      0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                      0x2DC,  0x2122, 0x161,  0x203A, 0x153,  0x9D,   0x17E,  0x178};
 
 char16_t FromAnsi(unsigned char byte) { return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte; }
 
@@ -84,7 +84,8 @@ std::u16string ResolveModule(const std::u16string& path) {
   if ((path.size() >= 2 && path[1] == u':') || (!path.empty() && (path[0] == u'\\' || path[0] == u'/'))) return path;
   const sim::State& machine = sim::Current();
   std::vector<std::u16string> search{sim::kSystemFolder};
-  if (!machine.restricted) search = {machine.programFolder, sim::kSystemFolder, sim::kCurrentFolder, machine.searchPath};
+  if (!machine.restricted)
+    search = {machine.programFolder, sim::kSystemFolder, sim::kCurrentFolder, machine.searchPath};
   for (const std::u16string& folder : search) {
     const std::u16string candidate = folder + u"\\" + path;
     if (!folder.empty() && sim::Exists(candidate)) return candidate;
@@ -281,12 +282,8 @@ bool NextProcess(SnapshotObject* snapshot, ProcessEntry* entry, bool first) noex
 }
 }  // namespace
 
-bool ProcessFirst(SnapshotObject* snapshot, ProcessEntry* entry) noexcept {
-  return NextProcess(snapshot, entry, true);
-}
-bool ProcessNext(SnapshotObject* snapshot, ProcessEntry* entry) noexcept {
-  return NextProcess(snapshot, entry, false);
-}
+bool ProcessFirst(SnapshotObject* snapshot, ProcessEntry* entry) noexcept { return NextProcess(snapshot, entry, true); }
+bool ProcessNext(SnapshotObject* snapshot, ProcessEntry* entry) noexcept { return NextProcess(snapshot, entry, false); }
 
 bool CloseHandle(SnapshotObject* snapshot) noexcept {
   if (!snapshot) return false;

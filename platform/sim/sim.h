@@ -89,7 +89,7 @@ struct Event {
 
 // Result of a whole run of the program in a child process.
 struct RunResult {
-  bool exited = false;      // ended normally, not by a signal
+  bool exited = false;  // ended normally, not by a signal
   int exitCode = -1;
   std::uint64_t calls = 0;  // platform calls the run made
   std::uint64_t handlesLeft = 0;

@@ -131,7 +131,8 @@ bool Matches(const Step& step, xmlNodePtr node) {
     case Step::Test::Text: return node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE;
     case Step::Test::Comment: return node->type == XML_COMMENT_NODE;
     case Step::Test::AnyNode: return true;
-    case Step::Test::Attribute: return node->type == XML_ATTRIBUTE_NODE && step.name == reinterpret_cast<const char*>(node->name);
+    case Step::Test::Attribute:
+      return node->type == XML_ATTRIBUTE_NODE && step.name == reinterpret_cast<const char*>(node->name);
   }
   return false;
 }
@@ -156,9 +157,10 @@ xmlNodePtr Select(Tree& tree, const std::vector<Step>& steps) {
         else if (static_cast<std::size_t>(step.position) < named.size()) next.push_back(named[step.position]);
         continue;
       }
-      xmlNodePtr first = step.test == Step::Test::Attribute
-                             ? (parent->type == XML_ELEMENT_NODE ? reinterpret_cast<xmlNodePtr>(parent->properties) : nullptr)
-                             : parent->children;
+      xmlNodePtr first =
+          step.test == Step::Test::Attribute
+              ? (parent->type == XML_ELEMENT_NODE ? reinterpret_cast<xmlNodePtr>(parent->properties) : nullptr)
+              : parent->children;
       long index = 0;
       for (xmlNodePtr child = first; child; child = child->next) {
         if (!Matches(step, child)) continue;

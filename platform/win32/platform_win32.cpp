@@ -4,8 +4,8 @@
 // need: user32 is loaded for the message box alone, shell32 when a folder or the
 // arguments are first asked for.
 #include <windows.h>
-#include <shlobj.h>
 #include <shellapi.h>
+#include <shlobj.h>
 #include <tlhelp32.h>
 
 // The backend's functions carry the plain names that windows.h turns into macros.
@@ -77,7 +77,7 @@ long RegCreateKey(Hive hive, const char16_t* subKey, const char16_t* keyClass, s
   HKEY created = nullptr;
   DWORD d = 0;
   const LSTATUS status = ::RegCreateKeyExW(Root(hive), Wide(subKey), 0, const_cast<wchar_t*>(Wide(keyClass)),
-                                          REG_OPTION_NON_VOLATILE, access, nullptr, &created, &d);
+                                           REG_OPTION_NON_VOLATILE, access, nullptr, &created, &d);
   *key = status == ERROR_SUCCESS ? reinterpret_cast<KeyObject*>(created) : nullptr;
   if (disposition) *disposition = d;
   return status;

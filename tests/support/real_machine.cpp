@@ -38,7 +38,8 @@ std::set<fs::path> Disk() {
   for (auto it = fs::recursive_directory_iterator(L"C:\\", fs::directory_options::skip_permission_denied);
        it != fs::recursive_directory_iterator(); ++it) {
     const std::wstring name = it->path().filename().wstring();
-    if (it.depth() == 0 && (_wcsicmp(name.c_str(), L"windows") == 0 || name == L"standin")) it.disable_recursion_pending();
+    if (it.depth() == 0 && (_wcsicmp(name.c_str(), L"windows") == 0 || name == L"standin"))
+      it.disable_recursion_pending();
     else paths.insert(it->path());
   }
   return paths;
@@ -62,11 +63,13 @@ struct Prefix {
     fs::remove_all(fs::path(_wgetenv(L"LOCALAPPDATA")) / L"Orvane");
     fs::remove_all(L"C:\\Program Files\\Orvane");
     disk = Disk();
-    for (const std::wstring& stub : kStubs) fs::rename(kSystem / (stub + L".dll"), kSystem / (stub + L".saved"), gIgnored);
+    for (const std::wstring& stub : kStubs)
+      fs::rename(kSystem / (stub + L".dll"), kSystem / (stub + L".saved"), gIgnored);
   }
   ~Prefix() {
     for (const auto& [name, process] : standins) TerminateProcess(process, 0);
-    for (const std::wstring& stub : kStubs) fs::rename(kSystem / (stub + L".saved"), kSystem / (stub + L".dll"), gIgnored);
+    for (const std::wstring& stub : kStubs)
+      fs::rename(kSystem / (stub + L".saved"), kSystem / (stub + L".dll"), gIgnored);
   }
 };
 Prefix* gPrefix = nullptr;
@@ -104,11 +107,13 @@ Machine::Machine() {
   static Prefix prefix;
   gPrefix = &prefix;
   for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
-    for (const auto* key : {L"SOFTWARE\\Orvane", L"Software\\Policies\\Orvane", L"Software\\Clients\\Mail\\Microsoft Outlook"})
+    for (const auto* key :
+         {L"SOFTWARE\\Orvane", L"Software\\Policies\\Orvane", L"Software\\Clients\\Mail\\Microsoft Outlook"})
       RegDeleteTreeW(root, key);
   for (const fs::path& path : Disk())
     if (!prefix.disk.count(path)) fs::remove_all(path, gIgnored);
-  for (const std::wstring& stub : kStubs) fs::remove(kSystem / (stub + L".dll"), gIgnored);  // a row's, in the system folder
+  for (const std::wstring& stub : kStubs)
+    fs::remove(kSystem / (stub + L".dll"), gIgnored);  // a row's, in the system folder
   prefix.events.clear();
   prefix.commandLine = u"\"C:\\Program Files\\Orvane\\plainrunctl.exe\"";
   prefix.searchPath.clear();
@@ -117,7 +122,8 @@ Machine::~Machine() = default;
 
 void SetValue(Hive hive, const std::u16string& key, const std::u16string& name, std::uint32_t type,
               std::vector<std::uint8_t> bytes) {
-  RegSetKeyValueW(Root(hive), Wide(key).c_str(), Wide(name).c_str(), type, bytes.data(), static_cast<DWORD>(bytes.size()));
+  RegSetKeyValueW(Root(hive), Wide(key).c_str(), Wide(name).c_str(), type, bytes.data(),
+                  static_cast<DWORD>(bytes.size()));
 }
 
 void DeleteValue(Hive hive, const std::u16string& key, const std::u16string& name) {
@@ -142,7 +148,8 @@ std::optional<std::u16string> KeyClass(Hive hive, const std::u16string& key) {
   wchar_t text[64] = L"";
   DWORD size = 64;
   if (RegOpenKeyExW(Root(hive), Wide(key).c_str(), 0, KEY_QUERY_VALUE, &handle)) return std::nullopt;
-  RegQueryInfoKeyW(handle, text, &size, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+  RegQueryInfoKeyW(handle, text, &size, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                   nullptr);
   RegCloseKey(handle);
   return std::u16string(text, text + size);
 }
@@ -159,7 +166,8 @@ void SetSearchPath(const std::u16string& folder) { gPrefix->searchPath = folder;
 // for until the "running" file beside it shows that it has started.
 void SetProcesses(std::vector<std::u16string> exeNames) {
   std::erase_if(gPrefix->standins, [&](const auto& standin) {
-    if (std::count(exeNames.begin(), exeNames.end(), standin.first) && WaitForSingleObject(standin.second, 0)) return false;
+    if (std::count(exeNames.begin(), exeNames.end(), standin.first) && WaitForSingleObject(standin.second, 0))
+      return false;
     TerminateProcess(standin.second, 0);
     WaitForSingleObject(standin.second, INFINITE);
     return CloseHandle(standin.second) != 0;
@@ -189,7 +197,8 @@ namespace test {
 // The installed program with the row's command line, loading a MAPI stub from the system
 // folder only where the row put one; each box is answered; a run may take a minute.
 sim::RunResult RunProgram(int (*)()) {
-  const fs::path exe = L"C:\\Program Files\\Orvane\\plainrunctl.exe", trace = "Z:" + std::string(getenv("PLAINRUN_TRACE"));
+  const fs::path exe = L"C:\\Program Files\\Orvane\\plainrunctl.exe",
+                 trace = "Z:" + std::string(getenv("PLAINRUN_TRACE"));
   fs::create_directories(exe.parent_path());
   fs::create_directories(sim::kCurrentFolder);  // the run's current folder, as on the simulated Windows
   fs::copy_file(PLAINRUNCTL_EXE, exe, fs::copy_options::overwrite_existing);
@@ -198,7 +207,9 @@ sim::RunResult RunProgram(int (*)()) {
   std::string shown;
   std::vector<std::u16string> boxes;
   // This Wine now and then fails to set up a process before any of its code runs: start again.
-  for (int tries = 0; tries < 3 && (tries == 0 || (result.exitCode == 1 && shown.find("failed to map the shared user data") != shown.npos)); ++tries) {
+  for (int tries = 0; tries < 3 && (tries == 0 || (result.exitCode == 1 &&
+                                                   shown.find("failed to map the shared user data") != shown.npos));
+       ++tries) {
     const auto start = static_cast<std::streamoff>(fs::file_size(trace));
     const PROCESS_INFORMATION process = Start(gPrefix->commandLine, Wide(sim::kCurrentFolder).c_str());
     std::set<HWND> answered;

@@ -48,8 +48,8 @@ TEST_F(Dom, QueriesThatSelectNoElementGiveFailureResults) {
   EXPECT_EQ(document.GetChildCount(u"modulestrings/string[0]"), 2);
   EXPECT_EQ(document.GetChildCount(u"modulestrings/string[1]"), 0);
   EXPECT_EQ(document.GetNodeAttribute(u"modulestrings/string[0]", u"ID"), u"");
-  for (const char16_t* query : {u"modulestrings/string[0]/@id", u"modulestrings/string[0]/text()", u"nothing",
-                                u"modulestrings/string[2]"}) {
+  for (const char16_t* query :
+       {u"modulestrings/string[0]/@id", u"modulestrings/string[0]/text()", u"nothing", u"modulestrings/string[2]"}) {
     SCOPED_TRACE(std::u16string(query).size());
     EXPECT_FALSE(document.NodeExists(query));
     EXPECT_EQ(document.GetChildCount(query), -1);
@@ -76,8 +76,10 @@ TEST_F(Dom, HostileFilesLoadOrFailCleanly) {
   for (std::size_t i = 0; i < random.size(); ++i) random[i] = static_cast<char>((i * 2654435761u) >> 13);
   const std::pair<const char*, std::string> cases[] = {
       {"deep", "<modulestrings>" + real + deep + "</modulestrings>"},
-      {"bomb", "<!DOCTYPE modulestrings [" + lol + "]><modulestrings>" + real + "<string id=\"b\">&lol9;</string></modulestrings>"},
-      {"external", "<!DOCTYPE modulestrings [<!ENTITY x SYSTEM \"C:\\secret.txt\">]><modulestrings>" + real + "<string id=\"x\">&x;</string></modulestrings>"},
+      {"bomb", "<!DOCTYPE modulestrings [" + lol + "]><modulestrings>" + real +
+                   "<string id=\"b\">&lol9;</string></modulestrings>"},
+      {"external", "<!DOCTYPE modulestrings [<!ENTITY x SYSTEM \"C:\\secret.txt\">]><modulestrings>" + real +
+                       "<string id=\"x\">&x;</string></modulestrings>"},
       {"dtd", "<!DOCTYPE modulestrings SYSTEM \"file:///C:/missing.dtd\"><modulestrings>" + real + "</modulestrings>"},
       {"truncated", "<modulestrings>" + real + "<string id=\"IDS_"},
       {"random", random},
