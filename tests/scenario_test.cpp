@@ -62,7 +62,7 @@ struct Row {
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
 // What a run left, by the table's names of it: "flag" (as "TYPE:HEX" or "absent"), "box",
-// "log", "nolog", "mapi", "debug", "folder", "nofolder", "keyclass"; kinds with nothing in them are absent.
+// "log", "nolog", "mapi", "calls", "debug", "folder", "nofolder", "keyclass"; kinds with nothing in them are absent.
 using Outcome = std::map<std::string, std::vector<std::string>>;
 
 constexpr const char16_t* kInstall = u"C:\\Program Files\\Orvane\\";
@@ -218,8 +218,10 @@ void Prepare(const Row& row) {
     }
     if (key == "dir") std::filesystem::create_directories(Host(Text(value)));
     if (key == "plant") {
-      const std::string file = value.substr(0, value.find(" = three_exports"));
-      sim::InstallModule(Text(file), file != value                    ? THREE_EXPORTS_MODULE
+      const std::size_t eq = value.find(" = ");
+      const std::string file = value.substr(0, eq), standin = eq == std::string::npos ? "" : value.substr(eq + 3);
+      sim::InstallModule(Text(file), standin == "three_exports"       ? THREE_EXPORTS_MODULE
+                                     : standin == "recording"         ? RECORDING_LOG_MODULE
                                      : file.ends_with("tracelib.dll") ? TRACELIB_MODULE
                                                                       : MAPI_STUB_MODULE);
     }
@@ -265,6 +267,7 @@ Outcome Observe(const Row& row) {
     if (i > 0) outcome["log"].push_back(rows[i][1].substr(0, 1) + " " + rows[i][5]);
   }
   for (const std::string& call : Lines(Host(u"C:\\mapistub-calls.txt"))) outcome["mapi"].push_back(call);
+  for (const std::string& call : Lines(Host(u"C:\\tracelib-calls.txt"))) outcome["calls"].push_back(call);
   for (const auto& [key, value] : row.expect) {
     if (key == "keyclass")
       outcome[key].push_back(
