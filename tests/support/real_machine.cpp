@@ -223,7 +223,10 @@ sim::RunResult RunProgram(int (*)()) {
     std::ifstream in(trace, std::ios::binary);
     shown = (std::ostringstream() << in.seekg(start).rdbuf()).str();
   }
-  result.exited = true;
+  // Ended by itself: not stopped for taking too long, nor ended by an exception (an NTSTATUS
+  // error code such as 0xC0000005 or 0xC0000409 as its exit code).
+  const auto status = static_cast<DWORD>(result.exitCode);
+  result.exited = status != STILL_ACTIVE && (status & 0xC0000000u) != 0xC0000000u;
   // A box's icon is the first system icon loaded after the box's set-up line.
   for (std::size_t i = 0, at = 0; i + 1 < boxes.size(); i += 2) {
     at = shown.find("MSGBOX_OnInit", at) + 1;
