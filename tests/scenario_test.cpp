@@ -114,6 +114,12 @@ std::string Bytes(const std::string& value) {
   return bytes + Utf8(value.substr(from));
 }
 
+// A Windows path as the loader compares it: case and slash direction do not count.
+std::string Lower(std::string text) {
+  for (char& c : text) c = c == '/' ? '\\' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
 // "TYPE DATA" as the registry stores it.
 sim::Value Encode(const std::string& typed) {
   const std::string kind = typed.substr(0, typed.find(' '));
@@ -299,6 +305,11 @@ Outcome Observe(const Row& row) {
       outcome["box"].push_back(sim::Utf8(event.fields[0]) + " | " + sim::Utf8(event.fields[1]) + " | 0x" +
                                (std::ostringstream() << std::hex << std::stoi(sim::Utf8(event.fields[2]))).str());
     if (event.kind == "debug") outcome["debug"].push_back(sim::Utf8(event.fields[0]));
+    // Only the system folder's libraries and the installation folder's own logging library may load.
+    const std::string loaded = event.kind == "load" ? Lower(sim::Utf8(event.fields[0])) : "";
+    if (!loaded.empty() && loaded.rfind("c:\\windows\\system32\\", 0) != 0 &&
+        loaded != "c:\\program files\\orvane\\tracelib.dll")
+      outcome["stray load"].push_back(sim::Utf8(event.fields[0]));
   }
   const std::filesystem::path log =
       Host(kProfile + u"\\AppData\\Local\\Orvane\\Keelstore\\DebugLogs\\logplainrunctl.csv");
