@@ -4,6 +4,7 @@
 // allocation failing in turn.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdint>
 #include <filesystem>
@@ -27,12 +28,22 @@ namespace {
 long gFailAt = 0;  // the allocation to fail, counting from 1; 0: none
 long gAllocations = 0;
 bool gCounting = false;
+// The program's scratch buffer for a shell folder (32767 bytes as UTF-16 units), which it takes
+// without an exception: the numbers of the allocations that were one.
+constexpr std::size_t kShellScratch = 32766;
+long gScratch[16];  // a fixed array: this bookkeeping must not allocate
+int gScratchCount = 0;
 }  // namespace
 
-// Counts every allocation and fails the one it is told to. The other forms of new call this
-// one, and the standard library's delete frees what malloc() gave.
+// Counts every allocation of the program and fails the one it is told to; the simulated
+// Windows' own allocations are neither counted nor failed (the logging library takes its
+// memory from malloc). The other forms of new call this one, and the standard library's
+// delete frees what malloc() gave.
 void* operator new(std::size_t size) {
-  if (gCounting && ++gAllocations == gFailAt) throw std::bad_alloc();
+  if (gCounting && !sim::InsideSimulator()) {
+    if (++gAllocations == gFailAt) throw std::bad_alloc();
+    if (size == kShellScratch && gScratchCount < 16) gScratch[gScratchCount++] = gAllocations;
+  }
   if (void* p = std::malloc(size ? size : 1)) return p;
   throw std::bad_alloc();
 }
@@ -434,36 +445,100 @@ TEST_P(FaultSweep, EveryFailingCallEndsInADefault) {
 int CountedRun() {
   std::atexit([] {
     gCounting = false;
-    std::ofstream("C:/allocations.txt") << gAllocations;
+    std::ofstream out("C:/allocations.txt");
+    out << gAllocations;
+    for (int i = 0; i < gScratchCount; ++i) out << ' ' << gScratch[i];
   });
   gCounting = true;
   return wWinMain(nullptr, nullptr, nullptr, 0);
 }
 
+// The outcome without the kinds that hold nothing, as Observe and Expected give it.
+Outcome Whole(Outcome outcome) {
+  std::erase_if(outcome, [](const auto& kind) { return kind.second.empty(); });
+  return outcome;
+}
+
 class OutOfMemory : public ::testing::TestWithParam<Row> {};
 
-// The promise: the warning and an empty text where a looked-up text is copied, otherwise the
-// end of an uncaught exception (SIGABRT), never another crash.
+// The promise, for each allocation of the program that fails: where a looked-up text is copied,
+// the warning for its id and that text empty in the box, the run otherwise as the row says;
+// anywhere else the end of an uncaught exception (SIGABRT), with the log so far the row's log
+// up to there. Every text long enough to allocate when copied meets the failure at its copy.
 TEST_P(OutOfMemory, EveryAllocationFailingEndsAsPromised) {
   long allocations = 0;
+  // For the n-th shell scratch buffer: its allocation's number, and the run when the shell
+  // cannot give that folder, which is what a buffer that cannot be had must give.
+  std::map<long, Outcome> scratch;
   {
     sim::Machine machine;
     Prepare(GetParam());
     ASSERT_EQ(RunProgram(CountedRun).exitCode, 0);
-    std::ifstream(sim::HostPath(u"C:\\allocations.txt")) >> allocations;
+    std::ifstream counts(sim::HostPath(u"C:\\allocations.txt"));
+    counts >> allocations;
+    for (long at; counts >> at;) scratch[at];
   }
-  int warnings = 0;
+  int nth = 0;
+  for (auto& [at, outcome] : scratch) {
+    sim::Machine machine;
+    Prepare(GetParam());
+    sim::FailNamed("GetSpecialFolderPath", 1, nth++);
+    (void)RunProgram();
+    outcome = Observe(GetParam());
+  }
+  const Outcome want = Expected(GetParam());
+  std::set<std::string> caught;  // "caption", "text": the copies that failed and were caught
+  long failing = 0;
   Sweep(
-      GetParam(), allocations, CountedRun, [](std::uint64_t k) { gFailAt = static_cast<long>(k); },
+      GetParam(), allocations, CountedRun,
+      [&](std::uint64_t k) {
+        gFailAt = static_cast<long>(k);
+        if (k) failing = gFailAt;
+      },
       [&](const sim::RunResult& run, Outcome& got) {
-        EXPECT_TRUE((run.exited && run.exitCode == 0) || (!run.exited && run.exitCode == -SIGABRT));
-        for (const std::string& line : got["log"])
-          warnings += line.rfind("W ModuleStrings::GetString", 0) == 0 && got["box"].size() == 1;
+        if (scratch.count(failing)) {
+          EXPECT_TRUE(run.exited && run.exitCode == 0);
+          EXPECT_EQ(Whole(got), scratch[failing]) << "a shell scratch buffer that cannot be had";
+          return;
+        }
+        if (!run.exited) {
+          EXPECT_EQ(run.exitCode, -SIGABRT);
+          const std::vector<std::string>& log = got["log"];
+          const std::vector<std::string> all = want.count("log") ? want.at("log") : std::vector<std::string>{};
+          EXPECT_TRUE(log.size() <= all.size() && std::equal(log.begin(), log.end(), all.begin()))
+              << "the log before the end is not the row's";
+          return;
+        }
+        EXPECT_EQ(run.exitCode, 0);
+        ASSERT_EQ(want.count("box"), 1u) << "a run without a lookup survived a failed allocation";
+        // Which text came out empty: the caption (IDS_Title) or the text.
+        const std::string box = want.at("box")[0];
+        const std::size_t bar = box.find(" | "), style = box.rfind(" | ");
+        const std::string emptyCaption = box.substr(bar), emptyText = box.substr(0, bar + 3) + box.substr(style);
+        ASSERT_EQ(got["box"].size(), 1u);
+        const bool caption = got["box"][0] == emptyCaption;
+        EXPECT_TRUE(caption || got["box"][0] == emptyText) << got["box"][0];
+        caught.insert(caption ? "caption" : "text");
+        const bool disabling = want.count("log") &&
+                               std::count(want.at("log").begin(), want.at("log").end(), "I DisableOutlookConnector >>");
+        const std::string id = caption ? "IDS_Title" : disabling ? "IDS_DisableOC" : "IDS_EnableOC";
+        Outcome rest = got;
+        rest["box"] = want.at("box");
+        if (!want.count("nolog")) {
+          auto& log = rest["log"];
+          const auto warning =
+              std::find(log.begin(), log.end(), "W ModuleStrings::GetString Error getting property " + id + ".");
+          EXPECT_NE(warning, log.end()) << "no warning for " << id;
+          if (warning != log.end()) log.erase(warning);
+        }
+        EXPECT_EQ(Whole(rest), want);
       });
-  // A shown text long enough to allocate when copied meets the failure at its copy.
-  Outcome expected = Expected(GetParam());
-  if (!expected.count("nolog") && expected.count("box") && expected["box"][0].size() > 40) {
-    EXPECT_GT(warnings, 0);
+  // A text longer than the string's own room (7 UTF-16 units) allocates when it is copied.
+  if (want.count("box")) {
+    const std::string box = want.at("box")[0];
+    const std::size_t bar = box.find(" | "), style = box.rfind(" | ");
+    EXPECT_TRUE(sim::Utf16(box.substr(0, bar)).size() <= 7 || caught.count("caption"));
+    EXPECT_TRUE(sim::Utf16(box.substr(bar + 3, style - bar - 3)).size() <= 7 || caught.count("text"));
   }
 }
 
