@@ -11,6 +11,7 @@
 #include <fstream>
 #include <map>
 #include <new>
+#include <optional>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -185,7 +186,7 @@ std::string Misread(const std::string& key, const std::string& value, bool expec
   static const std::set<std::string> setup{"args",  "reg",     "unset",  "file", "file16", "nostrings",
                                            "dir",   "library", "plant",  "path", "answer", "process",
                                            "fault", "deny",    "native", "sweep"};
-  static const std::set<std::string> expect{"flag",  "box",   "log",    "nolog",    "mapi",
+  static const std::set<std::string> expect{"flag",  "box",   "log",    "parse",    "nolog",   "mapi",
                                             "calls", "debug", "folder", "nofolder", "keyclass"};
   static const std::set<std::string> types{"dword", "hex", "sz", "expand_sz", "multi_sz"};
   if (!(expecting ? expect : setup).count(key)) return "unknown key \"" + key + "\"";
@@ -295,13 +296,36 @@ void Prepare(const Row& row) {
   std::ofstream(Host(u"C:\\mapistub-answers.txt"), std::ios::binary) << answers;
 }
 
-// What the row says must follow its run.
+// The log of ParseCommandLine for the arguments after the program's path; a run parses twice
+// when the first parse gives a result (exactly one argument).
+void LogParse(std::vector<std::string>& log, const std::vector<std::string>& args) {
+  const std::string result = args.size() == 1 ? args[0] : "";
+  for (int pass = result.empty() ? 1 : 2; pass > 0; --pass) {
+    log.push_back("I ParseCommandLine >>");
+    log.push_back("I ParseCommandLine Command line arguments: ");
+    log.push_back("I ParseCommandLine Argument: " + sim::Utf8(kInstall) + "plainrunctl.exe");
+    for (const std::string& arg : args) log.push_back("I ParseCommandLine Argument: " + arg);
+    log.push_back("I ParseCommandLine << result: " + result + " <<");
+  }
+}
+
+// What the row says must follow its run; a run of "parse" lines stands for the parse's log.
 Outcome Expected(const Row& row) {
   Outcome outcome;
-  for (const auto& [key, value] : row.expect)
+  std::optional<std::vector<std::string>> args;  // the parse being read
+  for (std::size_t i = 0; i < row.expect.size(); ++i) {
+    const auto& [key, value] = row.expect[i];
+    if (key == "parse") {
+      if (!args) args.emplace();
+      if (!value.empty()) args->push_back(Utf8(value));
+      if (i + 1 == row.expect.size() || row.expect[i + 1].first != "parse")
+        LogParse(outcome["log"], *args), args.reset();
+      continue;
+    }
     outcome[key].push_back(key == "flag" && value != "absent" ? Show(Encode(value))
                            : key == "mapi"                    ? value
                                                               : Utf8(value));
+  }
   return outcome;
 }
 
