@@ -4,11 +4,7 @@
 // keeps the library loaded after it is freed.
 #include <cstdio>
 
-#ifdef _WIN32
-#define EXPORT extern "C" __declspec(dllexport)
-#else
-#define EXPORT extern "C" __attribute__((visibility("default")))
-#endif
+#include "export.h"
 
 namespace {
 const char* gName = nullptr;
