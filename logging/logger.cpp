@@ -50,6 +50,16 @@ void Logger::Initialize(const std::u16string& logFileName) {
   logError_ = error;
   logWarning_ = warning;
   logInformation_ = information;
+  bound_ = true;
+}
+
+Logger::~Logger() {
+  if (bound_) {
+    bound_ = false;
+    library_.reset();
+  }
+  name_.clear();
+  name_.shrink_to_fit();
 }
 
 void Logger::Log(LineFn entry, const char* function, const char16_t* format,

@@ -35,7 +35,9 @@ class Logger {
   using LineFn = decltype(&::LogErrorW);
 
   Logger();
-  ~Logger() = default;
+  // The end-of-process clean-up: unloads a bound library first, while the name that it was
+  // handed is still valid, then frees the name.
+  ~Logger();
   // Loads the library from the installation folder, resolves its four entry points and
   // opens the log; leaves the Logger unbound when any of that is missing.
   void Initialize(const std::u16string& logFileName);
@@ -46,6 +48,7 @@ class Logger {
   // The bound library, unloaded at the end of the process; empty while unbound.
   platform::UniqueModule library_;
   std::string name_;
+  bool bound_ = false;  // set once LogInitialize has been called; cleared when the library is unloaded
   decltype(&::LogInitialize) logInitialize_ = nullptr;
   decltype(&::LogErrorW) logError_ = nullptr;
   decltype(&::LogWarningW) logWarning_ = nullptr;

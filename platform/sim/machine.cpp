@@ -132,13 +132,21 @@ bool ShouldFail(const char* call) {
   State& s = Current();
   ++s.calls;
   bool fail = s.failAt != 0 && (s.calls == s.failAt || (s.failPersistent && s.calls > s.failAt));
-  if (auto it = s.namedFailures.find(call); it != s.namedFailures.end() && it->second > 0) {
-    --it->second;
-    fail = true;
+  if (auto it = s.namedFailures.find(call); it != s.namedFailures.end()) {
+    auto& [skip, times] = it->second;
+    if (skip > 0) --skip;
+    else if (times > 0) --times, fail = true;
   }
   if (fail && s.firstFailed.empty()) s.firstFailed = call;
   return fail;
 }
+namespace {
+int gInside = 0;  // depth of simulated platform calls now running
+}  // namespace
+Inside::Inside() noexcept { ++gInside; }
+Inside::~Inside() { --gInside; }
+bool InsideSimulator() noexcept { return gInside > 0; }
+
 void HandleOpened() { ++Current().handles; }
 void HandleClosed() { --Current().handles; }
 bool ComInitialized() { return Current().comDepth > 0; }
@@ -306,7 +314,7 @@ void FailCall(std::uint64_t n, bool persistent) {
   Current().failAt = n;
   Current().failPersistent = persistent;
 }
-void FailNamed(const std::string& call, int times) { Current().namedFailures[call] = times; }
+void FailNamed(const std::string& call, int times, int skip) { Current().namedFailures[call] = {skip, times}; }
 std::uint64_t CallCount() { return Current().calls; }
 std::uint64_t OpenHandles() { return Current().handles; }
 

@@ -96,6 +96,7 @@ std::u16string ResolveModule(const std::u16string& path) {
 }  // namespace
 
 long RegOpenKey(Hive hive, const char16_t* subKey, std::uint32_t, KeyObject** key) noexcept {
+  const ::sim::Inside inside;
   *key = nullptr;
   if (ShouldFail(__func__)) return kErrorAccessDenied;
   const sim::KeyData* found = sim::FindKey(hive, subKey);
@@ -109,6 +110,7 @@ long RegOpenKey(Hive hive, const char16_t* subKey, std::uint32_t, KeyObject** ke
 
 long RegQueryValueW(KeyObject* key, const char16_t* name, std::uint32_t* type, void* data,
                     std::uint32_t* size) noexcept {
+  const ::sim::Inside inside;
   try {
     return QueryValue(key, name ? name : u"", type, data, size);
   } catch (...) {
@@ -117,6 +119,7 @@ long RegQueryValueW(KeyObject* key, const char16_t* name, std::uint32_t* type, v
 }
 
 long RegQueryValueA(KeyObject* key, const char* name, std::uint32_t* type, void* data, std::uint32_t* size) noexcept {
+  const ::sim::Inside inside;
   try {
     std::uint32_t t = 0, wideSize = 0;
     long status = QueryValue(key, sim::Utf16(name ? name : ""), &t, nullptr, &wideSize);
@@ -145,6 +148,7 @@ long RegQueryValueA(KeyObject* key, const char* name, std::uint32_t* type, void*
 
 long RegCreateKey(Hive hive, const char16_t* subKey, const char16_t* keyClass, std::uint32_t, KeyObject** key,
                   std::uint32_t* disposition) noexcept {
+  const ::sim::Inside inside;
   *key = nullptr;
   if (ShouldFail(__func__)) return kErrorAccessDenied;
   try {
@@ -165,6 +169,7 @@ long RegCreateKey(Hive hive, const char16_t* subKey, const char16_t* keyClass, s
 
 long RegSetValue(KeyObject* key, const char16_t* name, std::uint32_t type, const void* data,
                  std::uint32_t size) noexcept {
+  const ::sim::Inside inside;
   if (ShouldFail(__func__)) return kErrorAccessDenied;
   try {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
@@ -176,6 +181,7 @@ long RegSetValue(KeyObject* key, const char16_t* name, std::uint32_t type, const
 }
 
 long RegCloseKey(KeyObject* key) noexcept {
+  const ::sim::Inside inside;
   if (!key) return 6;  // ERROR_INVALID_HANDLE
   delete key;
   HandleClosed();
@@ -185,6 +191,7 @@ long RegCloseKey(KeyObject* key) noexcept {
 const char16_t* GetCommandLine() noexcept { return sim::Current().commandLine.c_str(); }
 
 char16_t** CommandLineToArgv(const char16_t* commandLine, int* count) noexcept {
+  const ::sim::Inside inside;
   *count = 0;
   if (ShouldFail(__func__) || !commandLine) return nullptr;
   std::vector<std::u16string> args;
@@ -250,12 +257,14 @@ char16_t** CommandLineToArgv(const char16_t* commandLine, int* count) noexcept {
 }
 
 void LocalFree(char16_t** memory) noexcept {
+  const ::sim::Inside inside;
   if (!memory) return;
   std::free(memory);
   HandleClosed();
 }
 
 SnapshotObject* CreateSnapshot(std::uint32_t, std::uint32_t) noexcept {
+  const ::sim::Inside inside;
   if (ShouldFail(__func__)) return nullptr;
   auto* snapshot = new (std::nothrow) SnapshotObject;
   if (!snapshot) return nullptr;
@@ -271,6 +280,7 @@ SnapshotObject* CreateSnapshot(std::uint32_t, std::uint32_t) noexcept {
 
 namespace {
 bool NextProcess(SnapshotObject* snapshot, ProcessEntry* entry, bool first) noexcept {
+  const ::sim::Inside inside;
   if (ShouldFail(__func__) || !snapshot) return false;
   if (first) snapshot->next = 0;
   if (snapshot->next >= snapshot->processes.size()) return false;
@@ -286,6 +296,7 @@ bool ProcessFirst(SnapshotObject* snapshot, ProcessEntry* entry) noexcept { retu
 bool ProcessNext(SnapshotObject* snapshot, ProcessEntry* entry) noexcept { return NextProcess(snapshot, entry, false); }
 
 bool CloseHandle(SnapshotObject* snapshot) noexcept {
+  const ::sim::Inside inside;
   if (!snapshot) return false;
   delete snapshot;
   HandleClosed();
@@ -293,6 +304,7 @@ bool CloseHandle(SnapshotObject* snapshot) noexcept {
 }
 
 int MessageBox(const char16_t* text, const char16_t* caption, std::uint32_t type) noexcept {
+  const ::sim::Inside inside;
   if (ShouldFail(__func__)) return 0;
   try {
     sim::AppendEvent("msgbox", {caption, text, sim::Utf16(std::to_string(type))});
@@ -303,6 +315,7 @@ int MessageBox(const char16_t* text, const char16_t* caption, std::uint32_t type
 }
 
 bool GetSpecialFolderPath(char16_t* buffer, int csidl, bool create) noexcept {
+  const ::sim::Inside inside;
   if (ShouldFail(__func__)) return false;
   try {
     auto it = sim::Current().folders.find(csidl);
@@ -316,6 +329,7 @@ bool GetSpecialFolderPath(char16_t* buffer, int csidl, bool create) noexcept {
 }
 
 bool PathFileExists(const char16_t* path) noexcept {
+  const ::sim::Inside inside;
   if (ShouldFail(__func__) || !path || !*path) return false;
   try {
     return sim::Exists(path);
@@ -325,6 +339,7 @@ bool PathFileExists(const char16_t* path) noexcept {
 }
 
 bool CreateDirectory(const char16_t* path) noexcept {
+  const ::sim::Inside inside;
   if (ShouldFail(__func__) || !path) return false;
   try {
     return ::mkdir(sim::HostPath(path).c_str(), 0755) == 0;
@@ -334,6 +349,7 @@ bool CreateDirectory(const char16_t* path) noexcept {
 }
 
 void OutputDebugString(const char16_t* text) noexcept {
+  const ::sim::Inside inside;
   try {
     sim::AppendEvent("debug", {text ? text : u""});
   } catch (...) {
@@ -341,6 +357,7 @@ void OutputDebugString(const char16_t* text) noexcept {
 }
 
 ModuleObject* LoadLibrary(const char16_t* path) noexcept {
+  const ::sim::Inside inside;
   if (ShouldFail(__func__) || !path) return nullptr;
   try {
     const std::u16string file = ResolveModule(path);
@@ -356,11 +373,13 @@ ModuleObject* LoadLibrary(const char16_t* path) noexcept {
 }
 
 void* GetProcAddress(ModuleObject* module, const char* name) noexcept {
+  const ::sim::Inside inside;
   if (ShouldFail(__func__) || !module) return nullptr;
   return dlsym(module->object, name);
 }
 
 bool FreeLibrary(ModuleObject* module) noexcept {
+  const ::sim::Inside inside;
   if (!module) return false;
   try {
     sim::AppendEvent("free", {module->path});
@@ -374,20 +393,24 @@ bool FreeLibrary(ModuleObject* module) noexcept {
 
 // Fails as on a Windows without the call, where the search stays as it was.
 void RestrictDllSearchToSystem() noexcept {
+  const ::sim::Inside inside;
   if (!ShouldFail(__func__)) sim::Current().restricted = true;
 }
 
 HResult CoInitialize() noexcept {
+  const ::sim::Inside inside;
   if (ShouldFail(__func__)) return hr::Fail;
   ++sim::Current().comDepth;
   return hr::Ok;
 }
 
 void CoUninitialize() noexcept {
+  const ::sim::Inside inside;
   if (sim::Current().comDepth > 0) --sim::Current().comDepth;
 }
 
 int Wcsicmp(const char16_t* a, const char16_t* b) noexcept {
+  const ::sim::Inside inside;
   auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; };
   for (;; ++a, ++b) {
     const char16_t x = fold(*a), y = fold(*b);
@@ -396,6 +419,7 @@ int Wcsicmp(const char16_t* a, const char16_t* b) noexcept {
 }
 
 void Wcslwr(char16_t* text, std::size_t units) noexcept {
+  const ::sim::Inside inside;
   // A text without its NUL within the given size is an invalid parameter, whose default
   // handler ends the process.
   if (std::find(text, text + units, u'\0') == text + units) std::abort();
@@ -404,6 +428,7 @@ void Wcslwr(char16_t* text, std::size_t units) noexcept {
 }
 
 bool IsWSpace(char16_t c) noexcept {
+  const ::sim::Inside inside;
   // The Unicode separators Windows classes as spaces, besides the ASCII ones.
   return c == u' ' || (c >= u'\t' && c <= u'\r') || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) ||
          c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;

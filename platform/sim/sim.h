@@ -75,10 +75,13 @@ inline constexpr const char16_t* kSystemFolder = u"C:\\Windows\\System32";
 // ---- Faults ----
 // Fails platform call number n (counting from 1), once or from then on. 0 turns it off.
 void FailCall(std::uint64_t n, bool persistent);
-// Fails the next `times` calls of the platform function named call (e.g. "DomLoad").
-void FailNamed(const std::string& call, int times);
+// Lets `skip` calls of the platform function named call (e.g. "DomLoad") pass, then fails the
+// next `times` of them.
+void FailNamed(const std::string& call, int times, int skip = 0);
 [[nodiscard]] std::uint64_t CallCount();
 [[nodiscard]] std::uint64_t OpenHandles();
+// True while a simulated platform call runs (its allocations are the simulator's, not the program's).
+[[nodiscard]] bool InsideSimulator() noexcept;
 
 // ---- What a run showed ----
 struct Event {

@@ -44,6 +44,7 @@ constexpr HResult kClassNotRegistered = static_cast<HResult>(0x80040154);
 constexpr HResult kNotInitialized = static_cast<HResult>(0x800401F0);
 
 DomObject* Make(DomObject::Kind kind, std::shared_ptr<Tree> document, xmlNodePtr node) noexcept {
+  const ::sim::Inside inside;
   auto* object = new (std::nothrow) DomObject{kind, std::move(document), node};
   if (object) sim::HandleOpened();
   return object;
@@ -177,6 +178,7 @@ xmlNodePtr Select(Tree& tree, const std::vector<Step>& steps) {
 }  // namespace
 
 HResult DomCreateInstance(DomObject** unknown) noexcept {
+  const ::sim::Inside inside;
   *unknown = nullptr;
   if (sim::ShouldFail(__func__)) return kClassNotRegistered;
   if (!sim::ComInitialized()) return kNotInitialized;
@@ -187,6 +189,7 @@ HResult DomCreateInstance(DomObject** unknown) noexcept {
 HResult DomOleRun(DomObject*) noexcept { return sim::ShouldFail(__func__) ? hr::Fail : hr::Ok; }
 
 HResult DomQueryDocument(DomObject* unknown, DomObject** document) noexcept {
+  const ::sim::Inside inside;
   *document = nullptr;
   if (sim::ShouldFail(__func__)) return hr::NoInterface;
   if (unknown->kind != DomObject::Kind::Document) return hr::NoInterface;
@@ -197,6 +200,7 @@ HResult DomQueryDocument(DomObject* unknown, DomObject** document) noexcept {
 }
 
 HResult DomQueryElement(DomObject* node, DomObject** element) noexcept {
+  const ::sim::Inside inside;
   *element = nullptr;
   if (sim::ShouldFail(__func__)) return hr::Fail;
   if (node->kind == DomObject::Kind::Document || !node->node || node->node->type != XML_ELEMENT_NODE)
@@ -206,6 +210,7 @@ HResult DomQueryElement(DomObject* node, DomObject** element) noexcept {
 }
 
 void DomRelease(DomObject* object) noexcept {
+  const ::sim::Inside inside;
   if (!object) return;
   sim::HandleClosed();
   if (--object->references == 0) delete object;
@@ -214,6 +219,7 @@ void DomRelease(DomObject* object) noexcept {
 HResult DomPutAsync(DomObject*, bool) noexcept { return sim::ShouldFail(__func__) ? hr::Fail : hr::Ok; }
 
 HResult DomLoad(DomObject* document, const char16_t* path, std::int16_t* success) noexcept {
+  const ::sim::Inside inside;
   *success = 0;
   if (sim::ShouldFail(__func__)) return hr::Fail;
   try {
@@ -243,6 +249,7 @@ HResult DomLoad(DomObject* document, const char16_t* path, std::int16_t* success
 }
 
 HResult DomSelectSingleNode(DomObject* document, const char16_t* query, DomObject** node) noexcept {
+  const ::sim::Inside inside;
   *node = nullptr;
   if (sim::ShouldFail(__func__)) return hr::Fail;
   try {
@@ -259,6 +266,7 @@ HResult DomSelectSingleNode(DomObject* document, const char16_t* query, DomObjec
 }
 
 HResult DomChildNodes(DomObject* element, DomObject** list) noexcept {
+  const ::sim::Inside inside;
   *list = nullptr;
   if (sim::ShouldFail(__func__)) return hr::Fail;
   *list = Make(DomObject::Kind::List, element->document, element->node);
@@ -266,6 +274,7 @@ HResult DomChildNodes(DomObject* element, DomObject** list) noexcept {
 }
 
 HResult DomListLength(DomObject* list, std::int32_t* length) noexcept {
+  const ::sim::Inside inside;
   if (sim::ShouldFail(__func__)) return hr::Fail;
   std::int32_t count = 0;
   for (xmlNodePtr child = list->node->children; child; child = child->next) ++count;

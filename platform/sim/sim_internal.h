@@ -35,7 +35,7 @@ struct State {
   std::uint64_t calls = 0;
   std::uint64_t failAt = 0;
   bool failPersistent = false;
-  std::map<std::string, int> namedFailures;
+  std::map<std::string, std::pair<int, int>> namedFailures;  // call -> (calls to let pass, calls to fail)
   std::string firstFailed;
   std::uint64_t handles = 0;
   int comDepth = 0;
@@ -53,6 +53,16 @@ KeyData& MakeKey(Hive hive, const std::u16string& path);
 void SaveRegistry();
 // Writes the whole line or nothing: a box or a debug line that runs out of memory never shows.
 void AppendEvent(const std::string& kind, std::initializer_list<std::u16string> fields);
+
+// Held for the whole of a simulated platform call: what the simulator allocates meanwhile is
+// its own, which the out-of-memory sweep never fails.
+class Inside {
+ public:
+  Inside() noexcept;
+  ~Inside();
+  Inside(const Inside&) = delete;
+  Inside& operator=(const Inside&) = delete;
+};
 
 // Counts one platform call, named after its function, and says whether the fault plan fails it.
 bool ShouldFail(const char* call);

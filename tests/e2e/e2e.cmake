@@ -17,6 +17,9 @@ target_link_options(stub_mapi PRIVATE -static)
 add_library(stub_three_exports SHARED ${CMAKE_CURRENT_SOURCE_DIR}/stubs/three_exports.cpp)
 set_target_properties(stub_three_exports PROPERTIES PREFIX "" OUTPUT_NAME three_exports)
 target_link_options(stub_three_exports PRIVATE -static)
+add_library(stub_recording_log SHARED ${CMAKE_CURRENT_SOURCE_DIR}/stubs/recording_log.cpp)
+set_target_properties(stub_recording_log PROPERTIES PREFIX "" OUTPUT_NAME recording_log)
+target_link_options(stub_recording_log PRIVATE -static)
 
 add_test(NAME wine_prefix_setup
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/prefix.sh setup ${PLAINRUN_WINEPREFIX} ${PLAINRUN_DISPLAY})
@@ -42,10 +45,11 @@ target_include_directories(scenario_test PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(scenario_test PRIVATE -static)
 target_compile_definitions(scenario_test PRIVATE
   TRACELIB_MODULE="Z:$<TARGET_FILE:tracelib>" THREE_EXPORTS_MODULE="Z:$<TARGET_FILE:stub_three_exports>"
+  RECORDING_LOG_MODULE="Z:$<TARGET_FILE:stub_recording_log>"
   MAPI_STUB_MODULE="Z:$<TARGET_FILE:stub_mapi>" OUTLOOK_EXE="Z:$<TARGET_FILE:outlook_standin>"
   PLAINRUNCTL_EXE="Z:$<TARGET_FILE:plainrunctl>" DATA_DIR="Z:${CMAKE_SOURCE_DIR}/data"
   SCENARIOS_FILE="Z:${CMAKE_CURRENT_SOURCE_DIR}/scenarios/runs.txt")
-add_dependencies(scenario_test plainrunctl tracelib stub_three_exports stub_mapi outlook_standin)
+add_dependencies(scenario_test plainrunctl tracelib stub_three_exports stub_recording_log stub_mapi outlook_standin)
 plainrun_wine_test(e2e_scenarios sh -c "PLAINRUN_TRACE=\"$1\" wine \"$0\" 2>\"$1\""
   $<TARGET_FILE:scenario_test> ${CMAKE_CURRENT_BINARY_DIR}/scenario-trace.txt)
 

@@ -6,11 +6,7 @@
 #include <cstring>
 #include <string>
 
-#ifdef _WIN32
-#define EXPORT extern "C" __declspec(dllexport)
-#else
-#define EXPORT extern "C" __attribute__((visibility("default")))
-#endif
+#include "export.h"
 
 namespace {
 std::string Text(const char* value) { return value ? value : "-"; }

@@ -2,11 +2,7 @@
 // any of its entry points leaves the folder C:\three-exports-called behind.
 #include <filesystem>
 
-#ifdef _WIN32
-#define EXPORT extern "C" __declspec(dllexport)
-#else
-#define EXPORT extern "C" __attribute__((visibility("default")))
-#endif
+#include "export.h"
 
 namespace {
 std::error_code ignored;

@@ -223,7 +223,10 @@ sim::RunResult RunProgram(int (*)()) {
     std::ifstream in(trace, std::ios::binary);
     shown = (std::ostringstream() << in.seekg(start).rdbuf()).str();
   }
-  result.exited = true;
+  // Ended by itself: not stopped for taking too long, nor ended by an exception (an NTSTATUS
+  // error code such as 0xC0000005 or 0xC0000409 as its exit code).
+  const auto status = static_cast<DWORD>(result.exitCode);
+  result.exited = status != STILL_ACTIVE && (status & 0xC0000000u) != 0xC0000000u;
   // A box's icon is the first system icon loaded after the box's set-up line.
   for (std::size_t i = 0, at = 0; i + 1 < boxes.size(); i += 2) {
     at = shown.find("MSGBOX_OnInit", at) + 1;
@@ -231,9 +234,19 @@ sim::RunResult RunProgram(int (*)()) {
     const int style = icon < shown.find("MSGBOX_OnInit", at) ? 16 * (shown[icon + 32] - '0') : 0;
     gPrefix->events.push_back({"msgbox", {boxes[i], boxes[i + 1], sim::Utf16(std::to_string(style))}});
   }
+  // Wine writes the debugger text in the ANSI code page with "\\" for a backslash and "\xHH"
+  // for a byte above 0x7f, which is the character U+00HH for the letters that rows use.
   const std::regex debug("OutputDebugStringA \"(.*)\"");
-  for (std::sregex_iterator it(shown.begin(), shown.end(), debug), end; it != end; ++it)
-    gPrefix->events.push_back({"debug", {sim::Utf16(std::regex_replace((*it)[1].str(), std::regex(R"(\\\\)"), "\\"))}});
+  for (std::sregex_iterator it(shown.begin(), shown.end(), debug), end; it != end; ++it) {
+    const std::string escaped = (*it)[1].str();
+    std::u16string text;
+    for (std::size_t i = 0; i < escaped.size(); ++i) {
+      const bool hex = escaped[i] == '\\' && i + 3 < escaped.size() && escaped[i + 1] == 'x';
+      if (hex) text += static_cast<char16_t>(std::stoul(escaped.substr(i + 2, 2), nullptr, 16)), i += 3;
+      else text += static_cast<char16_t>(static_cast<unsigned char>(escaped[i])), i += escaped[i] == '\\';
+    }
+    gPrefix->events.push_back({"debug", {text}});
+  }
   return result;
 }
 
