@@ -190,17 +190,6 @@ void SetString(Hive hive, const std::u16string& key, const std::u16string& name,
   SetValue(hive, key, name, type, std::move(bytes));
 }
 
-void SetDword(Hive hive, const std::u16string& key, const std::u16string& name, std::uint32_t value) {
-  std::vector<std::uint8_t> bytes(4);
-  std::memcpy(bytes.data(), &value, 4);
-  SetValue(hive, key, name, platform::kRegDword, std::move(bytes));
-}
-
-void SetNarrow(Hive hive, const std::u16string& key, const std::u16string& name, const std::string& bytes,
-               std::uint32_t type) {
-  SetValue(hive, key, name, type, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
-}
-
 void DeleteValue(Hive hive, const std::u16string& key, const std::u16string& name) {
   if (KeyData* k = FindKey(hive, key)) k->values.erase(Lower(name));
   SaveRegistry();
@@ -229,8 +218,6 @@ void SetProcesses(std::vector<std::u16string> exeNames) {
   Current().processes = std::move(exeNames);
 }
 void SetCommandLine(const std::u16string& commandLine) { Current().commandLine = commandLine; }
-void SetSpecialFolder(int csidl, const std::u16string& path) { Current().folders[csidl] = path; }
-void SetProgramFolder(const std::u16string& path) { Current().programFolder = path; }
 void SetSearchPath(const std::u16string& folder) { Current().searchPath = folder; }
 
 // ---- Files ----
@@ -315,7 +302,6 @@ void FailCall(std::uint64_t n, bool persistent) {
   Current().failPersistent = persistent;
 }
 void FailNamed(const std::string& call, int times, int skip) { Current().namedFailures[call] = {skip, times}; }
-std::uint64_t CallCount() { return Current().calls; }
 std::uint64_t OpenHandles() { return Current().handles; }
 
 std::vector<Event> Events() {

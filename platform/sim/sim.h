@@ -41,10 +41,6 @@ void SetValue(Hive hive, const std::u16string& key, const std::u16string& name, 
 // REG_SZ (or another string type) with its terminating NUL.
 void SetString(Hive hive, const std::u16string& key, const std::u16string& name, const std::u16string& text,
                std::uint32_t type = platform::kRegSz);
-void SetDword(Hive hive, const std::u16string& key, const std::u16string& name, std::uint32_t value);
-// Narrow (ANSI) string values as a narrow writer stores them.
-void SetNarrow(Hive hive, const std::u16string& key, const std::u16string& name, const std::string& bytes,
-               std::uint32_t type);
 void DeleteValue(Hive hive, const std::u16string& key, const std::u16string& name);
 // The key exists but opening it is refused.
 void DenyKey(Hive hive, const std::u16string& key);
@@ -55,10 +51,6 @@ void DenyKey(Hive hive, const std::u16string& key);
 // These run beside System and explorer.exe.
 void SetProcesses(std::vector<std::u16string> exeNames);
 void SetCommandLine(const std::u16string& commandLine);
-// An empty path makes the shell unable to give that folder.
-void SetSpecialFolder(int csidl, const std::u16string& path);
-// The program's own folder, searched for bare DLL names unless the search is restricted.
-void SetProgramFolder(const std::u16string& path);
 // A folder on PATH, searched for bare DLL names after the current folder unless the search is restricted.
 void SetSearchPath(const std::u16string& folder);
 
@@ -78,7 +70,6 @@ void FailCall(std::uint64_t n, bool persistent);
 // Lets `skip` calls of the platform function named call (e.g. "DomLoad") pass, then fails the
 // next `times` of them.
 void FailNamed(const std::string& call, int times, int skip = 0);
-[[nodiscard]] std::uint64_t CallCount();
 [[nodiscard]] std::uint64_t OpenHandles();
 // True while a simulated platform call runs (its allocations are the simulator's, not the program's).
 [[nodiscard]] bool InsideSimulator() noexcept;

@@ -170,9 +170,7 @@ TEST_F(TracelibTest, BytesFoundStayAndOnlyWholeRowsFollow) {
   constexpr int kCases = 300;
 #endif
   std::mt19937 random(20261207);
-  const auto draw = [&random](std::size_t low, std::size_t high) {
-    return std::uniform_int_distribution<std::size_t>(low, high)(random);
-  };
+  const auto draw = [&random](std::size_t low, std::size_t high) { return std::uniform_int_distribution(low, high)(random); };
   const auto text = [&draw](std::size_t size, std::string_view alphabet) {
     std::string out(size, ' ');
     for (char& c : out) c = alphabet[draw(0, alphabet.size() - 1)];
@@ -187,11 +185,7 @@ TEST_F(TracelibTest, BytesFoundStayAndOnlyWholeRowsFollow) {
   const std::function<std::optional<std::string>()> kinds[] = {
       [] { return std::nullopt; },
       [] { return std::string(); },
-      [&] {  // CRLF only
-        std::string lines;
-        for (std::size_t n = draw(1, 3); n > 0; --n) lines += "\r\n";
-        return lines;
-      },
+      [&] { std::string lines; for (std::size_t n = draw(1, 3); n > 0; --n) lines += "\r\n"; return lines; },  // CRLF only
       [&] { return text(draw(1, 3000), "ab, \"=\n\xC3"); },                          // no CRLF at all
       [&] { return header_lf + text(draw(0, 400), "ab,\n"); },                        // LF rows
       [&] { return kHeader + row + text(draw(1, 100), "ab,\"\r"); },                   // a torn last row
@@ -383,15 +377,14 @@ TEST_F(TracelibTest, ForeignLockCostsAtMostTheWaitingBudget) {
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   OVERLAPPED whole{};
   ASSERT_TRUE(LockFileEx(holder, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole));
-  const auto append = [holder] {
-    DWORD done = 0;
-    WriteFile(holder, "foreign\r\n", 9, &done, nullptr);
-  };
+  const auto append = [holder] { DWORD done = 0; WriteFile(holder, "foreign\r\n", 9, &done, nullptr); };
+  const auto release = [holder] { CloseHandle(holder); };
 #else
   const int holder = open(log.c_str(), O_RDWR | O_APPEND);
   struct flock writers {F_WRLCK, SEEK_SET, 0x7FFFFFFF00000000, 1, 0};
   ASSERT_EQ(fcntl(holder, F_OFD_SETLK, &writers), 0);
   const auto append = [holder] { EXPECT_EQ(::write(holder, "foreign\r\n", 9), 9); };
+  const auto release = [holder] { close(holder); };
 #endif
   std::atomic<bool> done{false};
   std::thread appender([&] {  // stops after 3 s at the latest, so that a run that never gives up fails
@@ -405,11 +398,7 @@ TEST_F(TracelibTest, ForeignLockCostsAtMostTheWaitingBudget) {
   done = true;
   appender.join();
   EXPECT_TRUE(written == 0 && waited.count() >= 150 && waited.count() < 1000) << written << " rows in " << waited.count() << " ms";
-#ifdef _WIN32
-  CloseHandle(holder);
-#else
-  close(holder);
-#endif
+  release();
   lib_.emplace();
   ASSERT_TRUE(init(log) == 1 && lib_->info("t", u"row") == 1);
   EXPECT_TRUE(read(log).starts_with(first + "foreign\r\n") && read(log).ends_with(",t,row\r\n"));
