@@ -279,9 +279,10 @@ SnapshotObject* CreateSnapshot(std::uint32_t, std::uint32_t) noexcept {
 }
 
 namespace {
-bool NextProcess(SnapshotObject* snapshot, ProcessEntry* entry, bool first) noexcept {
+// One step of the walk; `call` names the platform function for faults aimed at it.
+bool NextProcess(const char* call, SnapshotObject* snapshot, ProcessEntry* entry, bool first) noexcept {
   const ::sim::Inside inside;
-  if (ShouldFail(__func__) || !snapshot) return false;
+  if (ShouldFail(call) || !snapshot) return false;
   if (first) snapshot->next = 0;
   if (snapshot->next >= snapshot->processes.size()) return false;
   const std::u16string& name = snapshot->processes[snapshot->next++];
@@ -292,8 +293,12 @@ bool NextProcess(SnapshotObject* snapshot, ProcessEntry* entry, bool first) noex
 }
 }  // namespace
 
-bool ProcessFirst(SnapshotObject* snapshot, ProcessEntry* entry) noexcept { return NextProcess(snapshot, entry, true); }
-bool ProcessNext(SnapshotObject* snapshot, ProcessEntry* entry) noexcept { return NextProcess(snapshot, entry, false); }
+bool ProcessFirst(SnapshotObject* snapshot, ProcessEntry* entry) noexcept {
+  return NextProcess(__func__, snapshot, entry, true);
+}
+bool ProcessNext(SnapshotObject* snapshot, ProcessEntry* entry) noexcept {
+  return NextProcess(__func__, snapshot, entry, false);
+}
 
 bool CloseHandle(SnapshotObject* snapshot) noexcept {
   const ::sim::Inside inside;
