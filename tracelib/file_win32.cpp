@@ -2,7 +2,7 @@
 // FILE_WRITE_DATA), so Windows puts every WriteFile whole at the current end
 // of the file, and with all share modes, so other processes (and roll-over)
 // can keep using the file. The writers of the session still take turns (see
-// Queue): Wine finds the end of the file and writes there as two steps, and
+// Turns): Wine finds the end of the file and writes there as two steps, and
 // without turns two processes can pick the same end and overwrite each other's
 // rows; and the first row of an empty file must be the only one with a header.
 #include <windows.h>

@@ -172,7 +172,8 @@ int write_row(std::string_view level, const char* logger, const char16_t* line) 
 
 // Opens (or creates) the log at path, making its missing folders; kNoFile unless the log is
 // a plain file in a folder that is no link, so that no row is steered into another file.
-sys::File open_plain_log(const Path& path) {
+// `facts` tells what the opened file held.
+sys::File open_plain_log(const Path& path, sys::Facts& facts) {
   const std::u16string_view name = path.view();
   const std::size_t slash = name.find_last_of(u"\\/");
   if (slash != std::u16string_view::npos && slash > 0) {
@@ -191,7 +192,6 @@ sys::File open_plain_log(const Path& path) {
     }
   }
   sys::OwnedFile file(sys::open_log(path.c_str()));
-  sys::Facts facts{};
   if (file.get() == sys::kNoFile || !sys::inspect(file.get(), facts) || !facts.plain) return sys::kNoFile;
   return file.release();
 }
@@ -218,14 +218,14 @@ extern "C" int LogInitialize(const char*, const char16_t* logFilePath, int maxSi
       // The usual case, a log below its limit, costs one open; a full one is rolled over
       // and the fresh file opened.
       const std::uint64_t limit = maxSizeMiB > 0 ? static_cast<std::uint64_t>(maxSizeMiB) << 20 : UINT64_MAX;
-      g_file.reset(open_plain_log(path));
       sys::Facts facts{};
-      if (g_file.get() != sys::kNoFile && sys::inspect(g_file.get(), facts) && facts.size >= limit) {
+      g_file.reset(open_plain_log(path, facts));
+      if (g_file.get() != sys::kNoFile && facts.size >= limit) {
         if (lock_writers(g_file.get())) {
           sys::roll_over(g_file.get(), path.c_str(), limit);
           unlock_writers(g_file.get());
         }
-        g_file.reset(open_plain_log(path));
+        g_file.reset(open_plain_log(path, facts));
       }
       g_cap = limit < UINT64_MAX / 2 ? 2 * limit : UINT64_MAX;
     }
