@@ -345,28 +345,6 @@ std::string Utf8(const std::u16string& text) {
   return out;
 }
 
-std::u16string Utf16(const std::string& text) {
-  std::u16string out;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto b = static_cast<std::uint8_t>(text[i]);
-    std::uint32_t c = 0xFFFD;
-    std::size_t length = 1;
-    if (b < 0x80) c = b;
-    else if ((b & 0xE0) == 0xC0) length = 2, c = b & 0x1F;
-    else if ((b & 0xF0) == 0xE0) length = 3, c = b & 0x0F;
-    else if ((b & 0xF8) == 0xF0) length = 4, c = b & 0x07;
-    if (i + length > text.size()) length = 1, c = 0xFFFD;
-    for (std::size_t k = 1; k < length; ++k) c = (c << 6) | (static_cast<std::uint8_t>(text[i + k]) & 0x3F);
-    i += length;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-  }
-  return out;
-}
+std::u16string Utf16(const std::string& text) { return fs::path(std::u8string(text.begin(), text.end())).u16string(); }
 
 }  // namespace sim

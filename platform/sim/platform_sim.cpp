@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,7 +28,6 @@ struct platform::SnapshotObject {
 
 struct platform::ModuleObject {
   void* object;
-  std::u16string path;
 };
 
 namespace platform {
@@ -40,26 +38,12 @@ using sim::HandleClosed;
 using sim::HandleOpened;
 using sim::ShouldFail;
 
-// The simulated thread code page is windows-1252: bytes 0x80-0x9F are the characters of
-// this table (its five unassigned bytes map to the same code points), all others map to
-// the code point of the same value.
-constexpr char16_t kCp1252High[32] = {0x20AC, 0x81,   0x201A, 0x192,  0x201E, 0x2026, 0x2020, 0x2021,
-                                      0x2C6,  0x2030, 0x160,  0x2039, 0x152,  0x8D,   0x17D,  0x8F,
-                                      0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                      0x2DC,  0x2122, 0x161,  0x203A, 0x153,  0x9D,   0x17E,  0x178};
-
-char16_t FromAnsi(unsigned char byte) { return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte; }
-
-std::uint8_t ToAnsi(char16_t c) {
-  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<std::uint8_t>(c);
-  for (int i = 0; i < 32; ++i)
-    if (kCp1252High[i] == c) return static_cast<std::uint8_t>(0x80 + i);
-  return '?';
-}
+// The simulated thread code page is Latin-1: each byte is the code point of its value, and a
+// character beyond it becomes '?'.
+std::uint8_t ToAnsi(char16_t c) { return c <= 0xFF ? static_cast<std::uint8_t>(c) : '?'; }
 
 // Copies a stored value out the way RegQueryValueEx does.
 long QueryValue(KeyObject* key, const std::u16string& name, std::uint32_t* type, void* data, std::uint32_t* size) {
-  if (ShouldFail(__func__)) return kErrorAccessDenied;
   const std::optional<sim::Value> value = sim::GetValue(key->hive, key->path, name);
   if (!value) return kErrorFileNotFound;
   if (type) *type = value->type;
@@ -96,31 +80,24 @@ std::u16string ResolveModule(const std::u16string& path) {
 }  // namespace
 
 long RegOpenKey(Hive hive, const char16_t* subKey, std::uint32_t, KeyObject** key) noexcept {
-  const ::sim::Inside inside;
   *key = nullptr;
-  if (ShouldFail(__func__)) return kErrorAccessDenied;
-  const sim::KeyData* found = sim::FindKey(hive, subKey);
-  if (!found) return kErrorFileNotFound;
-  if (found->denied) return kErrorAccessDenied;
-  *key = new (std::nothrow) KeyObject{hive, subKey};
-  if (!*key) return 14;  // ERROR_OUTOFMEMORY
-  HandleOpened();
-  return kErrorSuccess;
+  return sim::Call(__func__, kErrorAccessDenied, [&] {
+    const sim::KeyData* found = sim::FindKey(hive, subKey);
+    if (!found) return kErrorFileNotFound;
+    if (found->denied) return kErrorAccessDenied;
+    *key = new KeyObject{hive, subKey};
+    HandleOpened();
+    return kErrorSuccess;
+  });
 }
 
 long RegQueryValueW(KeyObject* key, const char16_t* name, std::uint32_t* type, void* data,
                     std::uint32_t* size) noexcept {
-  const ::sim::Inside inside;
-  try {
-    return QueryValue(key, name ? name : u"", type, data, size);
-  } catch (...) {
-    return 14;
-  }
+  return sim::Call(__func__, kErrorAccessDenied, [&] { return QueryValue(key, name ? name : u"", type, data, size); });
 }
 
 long RegQueryValueA(KeyObject* key, const char* name, std::uint32_t* type, void* data, std::uint32_t* size) noexcept {
-  const ::sim::Inside inside;
-  try {
+  return sim::Call(__func__, kErrorAccessDenied, [&] {
     std::uint32_t t = 0, wideSize = 0;
     long status = QueryValue(key, sim::Utf16(name ? name : ""), &t, nullptr, &wideSize);
     if (type) *type = t;
@@ -141,17 +118,13 @@ long RegQueryValueA(KeyObject* key, const char* name, std::uint32_t* type, void*
     else if (data && needed) std::memcpy(data, bytes.data(), needed);
     *size = needed;
     return status;
-  } catch (...) {
-    return 14;
-  }
+  });
 }
 
 long RegCreateKey(Hive hive, const char16_t* subKey, const char16_t* keyClass, std::uint32_t, KeyObject** key,
                   std::uint32_t* disposition) noexcept {
-  const ::sim::Inside inside;
   *key = nullptr;
-  if (ShouldFail(__func__)) return kErrorAccessDenied;
-  try {
+  return sim::Call(__func__, kErrorAccessDenied, [&] {
     sim::KeyData* existing = sim::FindKey(hive, subKey);
     if (existing && existing->denied) return kErrorAccessDenied;
     if (disposition) *disposition = existing ? 2 : 1;  // REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY
@@ -162,22 +135,16 @@ long RegCreateKey(Hive hive, const char16_t* subKey, const char16_t* keyClass, s
     *key = new KeyObject{hive, subKey};
     HandleOpened();
     return kErrorSuccess;
-  } catch (...) {
-    return 14;
-  }
+  });
 }
 
 long RegSetValue(KeyObject* key, const char16_t* name, std::uint32_t type, const void* data,
                  std::uint32_t size) noexcept {
-  const ::sim::Inside inside;
-  if (ShouldFail(__func__)) return kErrorAccessDenied;
-  try {
+  return sim::Call(__func__, kErrorAccessDenied, [&] {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     sim::SetValue(key->hive, key->path, name ? name : u"", type, std::vector<std::uint8_t>(bytes, bytes + size));
     return kErrorSuccess;
-  } catch (...) {
-    return 14;
-  }
+  });
 }
 
 long RegCloseKey(KeyObject* key) noexcept {
@@ -191,105 +158,99 @@ long RegCloseKey(KeyObject* key) noexcept {
 const char16_t* GetCommandLine() noexcept { return sim::Current().commandLine.c_str(); }
 
 char16_t** CommandLineToArgv(const char16_t* commandLine, int* count) noexcept {
-  const ::sim::Inside inside;
   *count = 0;
-  if (ShouldFail(__func__) || !commandLine) return nullptr;
-  std::vector<std::u16string> args;
-  const std::u16string line = commandLine;
-  std::size_t i = 0;
-  // The program name: up to the closing quote, or up to the first blank; no escapes.
-  std::u16string program;
-  if (line.empty()) {
-    program = sim::Current().programFolder + u"\\plainrunctl.exe";
-  } else if (line[0] == u'"') {
-    for (i = 1; i < line.size() && line[i] != u'"'; ++i) program += line[i];
-    if (i < line.size()) ++i;
-  } else {
-    for (; i < line.size() && line[i] != u' ' && line[i] != u'\t'; ++i) program += line[i];
-  }
-  args.push_back(program);
-  // The arguments: 2n backslashes and a quote give n backslashes and toggle quoting,
-  // 2n+1 give n and a literal quote, "" inside quotes gives one quote.
-  while (true) {
-    while (i < line.size() && (line[i] == u' ' || line[i] == u'\t')) ++i;
-    if (i >= line.size()) break;
-    std::u16string arg;
-    bool quoted = false;
-    while (i < line.size() && (quoted || (line[i] != u' ' && line[i] != u'\t'))) {
-      if (line[i] == u'\\') {
-        std::size_t slashes = 0;
-        while (i < line.size() && line[i] == u'\\') ++slashes, ++i;
-        if (i < line.size() && line[i] == u'"') {
-          arg.append(slashes / 2, u'\\');
-          if (slashes % 2) arg += u'"', ++i;
-        } else {
-          arg.append(slashes, u'\\');
-        }
-      } else if (line[i] == u'"') {
-        if (quoted && i + 1 < line.size() && line[i + 1] == u'"') {
-          arg += u'"';
-          i += 2;
-        } else {
-          quoted = !quoted;
-          ++i;
-        }
-      } else {
-        arg += line[i++];
-      }
+  return sim::Call(__func__, static_cast<char16_t**>(nullptr), [&]() -> char16_t** {
+    if (!commandLine) return nullptr;
+    std::vector<std::u16string> args;
+    const std::u16string line = commandLine;
+    std::size_t i = 0;
+    // The program name: up to the closing quote, or up to the first blank; no escapes.
+    std::u16string program;
+    if (line.empty()) {
+      program = sim::Current().programFolder + u"\\plainrunctl.exe";
+    } else if (line[0] == u'"') {
+      for (i = 1; i < line.size() && line[i] != u'"'; ++i) program += line[i];
+      if (i < line.size()) ++i;
+    } else {
+      for (; i < line.size() && line[i] != u' ' && line[i] != u'\t'; ++i) program += line[i];
     }
-    args.push_back(arg);
-  }
-  // One block, as the system allocates it: the pointer array, then the strings.
-  std::size_t bytes = (args.size() + 1) * sizeof(char16_t*);
-  for (const auto& arg : args) bytes += (arg.size() + 1) * sizeof(char16_t);
-  auto* block = static_cast<char16_t**>(std::malloc(bytes));
-  if (!block) return nullptr;
-  auto* text = reinterpret_cast<char16_t*>(block + args.size() + 1);
-  for (std::size_t k = 0; k < args.size(); ++k) {
-    block[k] = text;
-    std::memcpy(text, args[k].c_str(), (args[k].size() + 1) * sizeof(char16_t));
-    text += args[k].size() + 1;
-  }
-  block[args.size()] = nullptr;
-  *count = static_cast<int>(args.size());
-  HandleOpened();
-  return block;
+    args.push_back(program);
+    // The arguments: 2n backslashes and a quote give n backslashes and toggle quoting,
+    // 2n+1 give n and a literal quote, "" inside quotes gives one quote.
+    while (true) {
+      while (i < line.size() && (line[i] == u' ' || line[i] == u'\t')) ++i;
+      if (i >= line.size()) break;
+      std::u16string arg;
+      bool quoted = false;
+      while (i < line.size() && (quoted || (line[i] != u' ' && line[i] != u'\t'))) {
+        if (line[i] == u'\\') {
+          std::size_t slashes = 0;
+          while (i < line.size() && line[i] == u'\\') ++slashes, ++i;
+          if (i < line.size() && line[i] == u'"') {
+            arg.append(slashes / 2, u'\\');
+            if (slashes % 2) arg += u'"', ++i;
+          } else {
+            arg.append(slashes, u'\\');
+          }
+        } else if (line[i] == u'"') {
+          if (quoted && i + 1 < line.size() && line[i + 1] == u'"') {
+            arg += u'"';
+            i += 2;
+          } else {
+            quoted = !quoted;
+            ++i;
+          }
+        } else {
+          arg += line[i++];
+        }
+      }
+      args.push_back(arg);
+    }
+    // One block, as the system allocates it: the pointer array, then the strings.
+    std::size_t bytes = (args.size() + 1) * sizeof(char16_t*);
+    for (const auto& arg : args) bytes += (arg.size() + 1) * sizeof(char16_t);
+    auto* block = static_cast<char16_t**>(std::malloc(bytes));
+    if (!block) return nullptr;
+    auto* text = reinterpret_cast<char16_t*>(block + args.size() + 1);
+    for (std::size_t k = 0; k < args.size(); ++k) {
+      block[k] = text;
+      std::memcpy(text, args[k].c_str(), (args[k].size() + 1) * sizeof(char16_t));
+      text += args[k].size() + 1;
+    }
+    block[args.size()] = nullptr;
+    *count = static_cast<int>(args.size());
+    HandleOpened();
+    return block;
+  });
 }
 
 void LocalFree(char16_t** memory) noexcept {
-  const ::sim::Inside inside;
   if (!memory) return;
   std::free(memory);
   HandleClosed();
 }
 
 SnapshotObject* CreateSnapshot(std::uint32_t, std::uint32_t) noexcept {
-  const ::sim::Inside inside;
-  if (ShouldFail(__func__)) return nullptr;
-  auto* snapshot = new (std::nothrow) SnapshotObject;
-  if (!snapshot) return nullptr;
-  try {
-    snapshot->processes = sim::Current().processes;
-  } catch (...) {
-    delete snapshot;
-    return nullptr;
-  }
-  HandleOpened();
-  return snapshot;
+  return sim::Call(__func__, static_cast<SnapshotObject*>(nullptr), [] {
+    auto* snapshot = new SnapshotObject{sim::Current().processes};
+    HandleOpened();
+    return snapshot;
+  });
 }
 
 namespace {
 // One step of the walk; `call` names the platform function for faults aimed at it.
 bool NextProcess(const char* call, SnapshotObject* snapshot, ProcessEntry* entry, bool first) noexcept {
-  const ::sim::Inside inside;
-  if (ShouldFail(call) || !snapshot) return false;
-  if (first) snapshot->next = 0;
-  if (snapshot->next >= snapshot->processes.size()) return false;
-  const std::u16string& name = snapshot->processes[snapshot->next++];
-  const std::size_t units = std::min(name.size(), kMaxPath - 1);
-  std::memcpy(entry->exeFile, name.data(), units * sizeof(char16_t));
-  entry->exeFile[units] = u'\0';
-  return true;
+  return sim::Call(call, false, [&] {
+    if (!snapshot) return false;
+    if (first) snapshot->next = 0;
+    if (snapshot->next >= snapshot->processes.size()) return false;
+    const std::u16string& name = snapshot->processes[snapshot->next++];
+    const std::size_t units = std::min(name.size(), kMaxPath - 1);
+    std::memcpy(entry->exeFile, name.data(), units * sizeof(char16_t));
+    entry->exeFile[units] = u'\0';
+    return true;
+  });
 }
 }  // namespace
 
@@ -309,48 +270,28 @@ bool CloseHandle(SnapshotObject* snapshot) noexcept {
 }
 
 int MessageBox(const char16_t* text, const char16_t* caption, std::uint32_t type) noexcept {
-  const ::sim::Inside inside;
-  if (ShouldFail(__func__)) return 0;
-  try {
+  return sim::Call(__func__, 0, [&] {
     sim::AppendEvent("msgbox", {caption, text, sim::Utf16(std::to_string(type))});
-  } catch (...) {
-    return 0;
-  }
-  return 1;  // IDOK
+    return 1;  // IDOK
+  });
 }
 
 bool GetSpecialFolderPath(char16_t* buffer, int csidl, bool create) noexcept {
-  const ::sim::Inside inside;
-  if (ShouldFail(__func__)) return false;
-  try {
+  return sim::Call(__func__, false, [&] {
     auto it = sim::Current().folders.find(csidl);
     if (it == sim::Current().folders.end() || it->second.empty() || it->second.size() >= kMaxPath) return false;
     if (create) fs::create_directories(sim::HostPath(it->second));
     std::memcpy(buffer, it->second.c_str(), (it->second.size() + 1) * sizeof(char16_t));
     return true;
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 bool PathFileExists(const char16_t* path) noexcept {
-  const ::sim::Inside inside;
-  if (ShouldFail(__func__) || !path || !*path) return false;
-  try {
-    return sim::Exists(path);
-  } catch (...) {
-    return false;
-  }
+  return sim::Call(__func__, false, [&] { return path && *path && sim::Exists(path); });
 }
 
 bool CreateDirectory(const char16_t* path) noexcept {
-  const ::sim::Inside inside;
-  if (ShouldFail(__func__) || !path) return false;
-  try {
-    return ::mkdir(sim::HostPath(path).c_str(), 0755) == 0;
-  } catch (...) {
-    return false;
-  }
+  return sim::Call(__func__, false, [&] { return path && ::mkdir(sim::HostPath(path).c_str(), 0755) == 0; });
 }
 
 void OutputDebugString(const char16_t* text) noexcept {
@@ -362,34 +303,24 @@ void OutputDebugString(const char16_t* text) noexcept {
 }
 
 ModuleObject* LoadLibrary(const char16_t* path) noexcept {
-  const ::sim::Inside inside;
-  if (ShouldFail(__func__) || !path) return nullptr;
-  try {
-    const std::u16string file = ResolveModule(path);
-    if (file.empty()) return nullptr;
-    void* object = dlopen(sim::HostPath(file).c_str(), RTLD_NOW | RTLD_LOCAL);
+  return sim::Call(__func__, static_cast<ModuleObject*>(nullptr), [&]() -> ModuleObject* {
+    const std::u16string file = ResolveModule(path ? path : u"");
+    void* object = file.empty() ? nullptr : dlopen(sim::HostPath(file).c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!object) return nullptr;
     sim::AppendEvent("load", {file});
     HandleOpened();
-    return new ModuleObject{object, file};
-  } catch (...) {
-    return nullptr;
-  }
+    return new ModuleObject{object};
+  });
 }
 
 void* GetProcAddress(ModuleObject* module, const char* name) noexcept {
-  const ::sim::Inside inside;
-  if (ShouldFail(__func__) || !module) return nullptr;
-  return dlsym(module->object, name);
+  return sim::Call(__func__, static_cast<void*>(nullptr),
+                   [&] { return module ? dlsym(module->object, name) : nullptr; });
 }
 
 bool FreeLibrary(ModuleObject* module) noexcept {
   const ::sim::Inside inside;
   if (!module) return false;
-  try {
-    sim::AppendEvent("free", {module->path});
-  } catch (...) {
-  }
   dlclose(module->object);
   delete module;
   HandleClosed();
@@ -398,24 +329,21 @@ bool FreeLibrary(ModuleObject* module) noexcept {
 
 // Fails as on a Windows without the call, where the search stays as it was.
 void RestrictDllSearchToSystem() noexcept {
-  const ::sim::Inside inside;
-  if (!ShouldFail(__func__)) sim::Current().restricted = true;
+  sim::Call(__func__, false, [] { return sim::Current().restricted = true; });
 }
 
 HResult CoInitialize() noexcept {
-  const ::sim::Inside inside;
-  if (ShouldFail(__func__)) return hr::Fail;
-  ++sim::Current().comDepth;
-  return hr::Ok;
+  return sim::Call(__func__, hr::Fail, [] {
+    ++sim::Current().comDepth;
+    return hr::Ok;
+  });
 }
 
 void CoUninitialize() noexcept {
-  const ::sim::Inside inside;
   if (sim::Current().comDepth > 0) --sim::Current().comDepth;
 }
 
 int Wcsicmp(const char16_t* a, const char16_t* b) noexcept {
-  const ::sim::Inside inside;
   auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; };
   for (;; ++a, ++b) {
     const char16_t x = fold(*a), y = fold(*b);
@@ -424,7 +352,6 @@ int Wcsicmp(const char16_t* a, const char16_t* b) noexcept {
 }
 
 void Wcslwr(char16_t* text, std::size_t units) noexcept {
-  const ::sim::Inside inside;
   // A text without its NUL within the given size is an invalid parameter, whose default
   // handler ends the process.
   if (std::find(text, text + units, u'\0') == text + units) std::abort();
@@ -433,7 +360,6 @@ void Wcslwr(char16_t* text, std::size_t units) noexcept {
 }
 
 bool IsWSpace(char16_t c) noexcept {
-  const ::sim::Inside inside;
   // The Unicode separators Windows classes as spaces, besides the ASCII ones.
   return c == u' ' || (c >= u'\t' && c <= u'\r') || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) ||
          c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
@@ -441,7 +367,7 @@ bool IsWSpace(char16_t c) noexcept {
 
 WString AnsiToWide(const std::string& text) {
   WString wide;
-  for (const char c : text) wide += FromAnsi(static_cast<unsigned char>(c));
+  for (const char c : text) wide += static_cast<unsigned char>(c);
   return wide;
 }
 

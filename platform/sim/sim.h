@@ -76,7 +76,7 @@ void FailNamed(const std::string& call, int times, int skip = 0);
 
 // ---- What a run showed ----
 struct Event {
-  std::string kind;  // "msgbox", "debug", "load", "free", "exit"
+  std::string kind;  // "msgbox", "debug", "load"
   std::vector<std::u16string> fields;
 };
 [[nodiscard]] std::vector<Event> Events();

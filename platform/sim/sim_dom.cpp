@@ -11,7 +11,6 @@
 #include <iterator>
 #include <map>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -43,10 +42,10 @@ namespace {
 constexpr HResult kClassNotRegistered = static_cast<HResult>(0x80040154);
 constexpr HResult kNotInitialized = static_cast<HResult>(0x800401F0);
 
-DomObject* Make(DomObject::Kind kind, std::shared_ptr<Tree> document, xmlNodePtr node) noexcept {
-  const ::sim::Inside inside;
-  auto* object = new (std::nothrow) DomObject{kind, std::move(document), node};
-  if (object) sim::HandleOpened();
+// A new reference, counted as an open handle; called only within a simulated call.
+DomObject* Make(DomObject::Kind kind, std::shared_ptr<Tree> document, xmlNodePtr node) {
+  auto* object = new DomObject{kind, std::move(document), node};
+  sim::HandleOpened();
   return object;
 }
 
@@ -83,7 +82,7 @@ void DropBlankText(xmlNodePtr node) {
 
 // ---- XSL Patterns: a path of steps, each a name test with an optional 0-based position ----
 struct Step {
-  enum class Test { Name, AnyElement, Attribute, Text, Comment, AnyNode } test = Test::Name;
+  enum class Test { Name, Attribute, Text } test = Test::Name;
   std::string name;
   long position = -1;
 };
@@ -100,9 +99,6 @@ bool ParsePattern(const std::string& query, std::vector<Step>& steps) {
   while (true) {
     Step step;
     if (query.compare(i, 6, "text()") == 0) step.test = Step::Test::Text, i += 6;
-    else if (query.compare(i, 9, "comment()") == 0) step.test = Step::Test::Comment, i += 9;
-    else if (query.compare(i, 6, "node()") == 0) step.test = Step::Test::AnyNode, i += 6;
-    else if (i < query.size() && query[i] == '*') step.test = Step::Test::AnyElement, ++i;
     else {
       if (i < query.size() && query[i] == '@') step.test = Step::Test::Attribute, ++i;
       const std::size_t start = i;
@@ -128,10 +124,7 @@ bool Matches(const Step& step, xmlNodePtr node) {
   switch (step.test) {
     case Step::Test::Name:
       return node->type == XML_ELEMENT_NODE && step.name == reinterpret_cast<const char*>(node->name);
-    case Step::Test::AnyElement: return node->type == XML_ELEMENT_NODE;
     case Step::Test::Text: return node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE;
-    case Step::Test::Comment: return node->type == XML_COMMENT_NODE;
-    case Step::Test::AnyNode: return true;
     case Step::Test::Attribute:
       return node->type == XML_ATTRIBUTE_NODE && step.name == reinterpret_cast<const char*>(node->name);
   }
@@ -178,35 +171,37 @@ xmlNodePtr Select(Tree& tree, const std::vector<Step>& steps) {
 }  // namespace
 
 HResult DomCreateInstance(DomObject** unknown) noexcept {
-  const ::sim::Inside inside;
   *unknown = nullptr;
-  if (sim::ShouldFail(__func__)) return kClassNotRegistered;
-  if (!sim::ComInitialized()) return kNotInitialized;
-  *unknown = Make(DomObject::Kind::Document, nullptr, nullptr);
-  return *unknown ? hr::Ok : hr::OutOfMemory;
+  return sim::Call(__func__, kClassNotRegistered, [&] {
+    if (!sim::ComInitialized()) return kNotInitialized;
+    *unknown = Make(DomObject::Kind::Document, nullptr, nullptr);
+    return hr::Ok;
+  });
 }
 
-HResult DomOleRun(DomObject*) noexcept { return sim::ShouldFail(__func__) ? hr::Fail : hr::Ok; }
+HResult DomOleRun(DomObject*) noexcept {
+  return sim::Call(__func__, hr::Fail, [] { return hr::Ok; });
+}
 
 HResult DomQueryDocument(DomObject* unknown, DomObject** document) noexcept {
-  const ::sim::Inside inside;
   *document = nullptr;
-  if (sim::ShouldFail(__func__)) return hr::NoInterface;
-  if (unknown->kind != DomObject::Kind::Document) return hr::NoInterface;
-  ++unknown->references;
-  sim::HandleOpened();
-  *document = unknown;
-  return hr::Ok;
+  return sim::Call(__func__, hr::NoInterface, [&] {
+    if (unknown->kind != DomObject::Kind::Document) return hr::NoInterface;
+    ++unknown->references;
+    sim::HandleOpened();
+    *document = unknown;
+    return hr::Ok;
+  });
 }
 
 HResult DomQueryElement(DomObject* node, DomObject** element) noexcept {
-  const ::sim::Inside inside;
   *element = nullptr;
-  if (sim::ShouldFail(__func__)) return hr::Fail;
-  if (node->kind == DomObject::Kind::Document || !node->node || node->node->type != XML_ELEMENT_NODE)
-    return hr::NoInterface;
-  *element = Make(DomObject::Kind::Element, node->document, node->node);
-  return *element ? hr::Ok : hr::OutOfMemory;
+  return sim::Call(__func__, hr::Fail, [&] {
+    if (node->kind == DomObject::Kind::Document || !node->node || node->node->type != XML_ELEMENT_NODE)
+      return hr::NoInterface;
+    *element = Make(DomObject::Kind::Element, node->document, node->node);
+    return hr::Ok;
+  });
 }
 
 void DomRelease(DomObject* object) noexcept {
@@ -216,13 +211,13 @@ void DomRelease(DomObject* object) noexcept {
   if (--object->references == 0) delete object;
 }
 
-HResult DomPutAsync(DomObject*, bool) noexcept { return sim::ShouldFail(__func__) ? hr::Fail : hr::Ok; }
+HResult DomPutAsync(DomObject*, bool) noexcept {
+  return sim::Call(__func__, hr::Fail, [] { return hr::Ok; });
+}
 
 HResult DomLoad(DomObject* document, const char16_t* path, std::int16_t* success) noexcept {
-  const ::sim::Inside inside;
   *success = 0;
-  if (sim::ShouldFail(__func__)) return hr::Fail;
-  try {
+  return sim::Call(__func__, hr::Fail, [&] {
     document->document.reset();
     xmlSetExternalEntityLoader(RefuseExternal);
     std::ifstream file(sim::HostPath(path), std::ios::binary);
@@ -232,54 +227,42 @@ HResult DomLoad(DomObject* document, const char16_t* path, std::int16_t* success
     xmlDocPtr parsed = xmlReadMemory(content.data(), static_cast<int>(content.size()), nullptr, nullptr,
                                      XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
     if (!parsed) return hr::False;
-    std::shared_ptr<Tree> tree;
-    try {
-      tree = std::make_shared<Tree>(parsed);
-    } catch (...) {
-      xmlFreeDoc(parsed);
-      throw;
-    }
+    auto tree = std::make_shared<Tree>(parsed);
     if (xmlNodePtr root = xmlDocGetRootElement(parsed)) DropBlankText(root);
     document->document = std::move(tree);
     *success = kVariantTrue;
     return hr::Ok;
-  } catch (...) {
-    return hr::OutOfMemory;
-  }
+  });
 }
 
 HResult DomSelectSingleNode(DomObject* document, const char16_t* query, DomObject** node) noexcept {
-  const ::sim::Inside inside;
   *node = nullptr;
-  if (sim::ShouldFail(__func__)) return hr::Fail;
-  try {
+  return sim::Call(__func__, hr::Fail, [&] {
     std::vector<Step> steps;
     if (!query || !ParsePattern(sim::Utf8(query), steps)) return hr::Fail;
     if (!document->document) return hr::False;
     xmlNodePtr found = Select(*document->document, steps);
     if (!found) return hr::False;
     *node = Make(DomObject::Kind::Node, document->document, found);
-    return *node ? hr::Ok : hr::OutOfMemory;
-  } catch (...) {
-    return hr::OutOfMemory;
-  }
+    return hr::Ok;
+  });
 }
 
 HResult DomChildNodes(DomObject* element, DomObject** list) noexcept {
-  const ::sim::Inside inside;
   *list = nullptr;
-  if (sim::ShouldFail(__func__)) return hr::Fail;
-  *list = Make(DomObject::Kind::List, element->document, element->node);
-  return *list ? hr::Ok : hr::OutOfMemory;
+  return sim::Call(__func__, hr::Fail, [&] {
+    *list = Make(DomObject::Kind::List, element->document, element->node);
+    return hr::Ok;
+  });
 }
 
 HResult DomListLength(DomObject* list, std::int32_t* length) noexcept {
-  const ::sim::Inside inside;
-  if (sim::ShouldFail(__func__)) return hr::Fail;
-  std::int32_t count = 0;
-  for (xmlNodePtr child = list->node->children; child; child = child->next) ++count;
-  *length = count;
-  return hr::Ok;
+  return sim::Call(__func__, hr::Fail, [&] {
+    std::int32_t count = 0;
+    for (xmlNodePtr child = list->node->children; child; child = child->next) ++count;
+    *length = count;
+    return hr::Ok;
+  });
 }
 
 HResult DomGetText(DomObject* element, WString* text) {

@@ -66,6 +66,19 @@ class Inside {
 
 // Counts one platform call, named after its function, and says whether the fault plan fails it.
 bool ShouldFail(const char* call);
+
+// Runs the body of the platform call named `call` as the simulator's own work: `failed` when
+// the fault plan fails the call or the body throws, else what the body returns.
+template <typename Result, typename Body>
+Result Call(const char* call, Result failed, Body&& body) noexcept {
+  const Inside inside;
+  if (ShouldFail(call)) return failed;
+  try {
+    return body();
+  } catch (...) {
+    return failed;
+  }
+}
 // Keeps the count of open handles (keys, snapshots, modules, argument blocks, DOM objects).
 void HandleOpened();
 void HandleClosed();
