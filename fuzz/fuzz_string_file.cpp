@@ -1,21 +1,19 @@
-// Fuzzes the string-file reader: the input is the bytes of a string file, read exactly the
-// way the program's string table reads one, on a simulated machine.
-#include <algorithm>
+// Fuzzes the string-file reader: the input is the bytes of a string file, loaded and walked by
+// the program's own string-table reader on a simulated machine.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 
-#include "logging/format.h"
 #include "platform/platform.h"
 #include "platform/sim/sim.h"
+#include "strings/module_strings.h"
 #include "xml/xml_document.h"
 
 namespace {
 
 constexpr const char16_t* kFile = u"C:\\d\\f.xml";
-// Far more strings than any real file holds, few enough to keep every input quick.
-constexpr std::int32_t kMaxStrings = 1000;
 
 // Names the promise that the input broke and stops; libFuzzer keeps the input.
 [[noreturn]] void Broken(const char* promise) {
@@ -41,17 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     XMLDocument document;
     const platform::HResult loaded = document.Load(kFile);
     if (loaded != platform::hr::Ok && loaded != platform::hr::Fail) Broken("Load gives S_OK or E_FAIL once COM runs");
-    if (loaded == platform::hr::Ok) {
-      const std::int32_t count = std::min(document.GetChildCount(u"modulestrings"), kMaxStrings);
-      for (std::int32_t i = 0; i < count; ++i) {
-        const std::u16string query = u"modulestrings/string[" + logging::Format(u"%d", {i}) + u"]";
-        const bool exists = document.NodeExists(query);
-        const std::u16string id = document.GetNodeAttribute(query, u"id");
-        const std::u16string text = document.GetNodeText(query);
-        if (!exists && !(id + text).empty()) Broken("attribute and text are empty when the query selects no element");
-        if ((id + text).find(u'\0') != std::u16string::npos) Broken("an attribute value or node text holds no NUL");
-      }
-    }
+    std::map<std::u16string, std::u16string> table;
+    if (loaded == platform::hr::Ok) ReadStringTable(document, table);
+    for (const auto& [id, text] : table)
+      if (id.empty() || (id + text).find(u'\0') != std::u16string::npos)
+        Broken("no id is empty and no id or text holds a NUL");
   }
   if (sim::OpenHandles() != handlesBefore) Broken("a destroyed document leaves no DOM reference open");
   return 0;

@@ -55,8 +55,10 @@ void ModuleStrings::Initialize() {
       Logger::GetInstance().LogError(kInitialize, u"Error loading xml file: %#x(try %d)",
                                      static_cast<std::uint32_t>(result), attempt);
   } while (result == platform::hr::Fail && attempt < kLoadAttempts);
-  if (result < 0) return;
+  if (result >= 0) ReadStringTable(document, table_);
+}
 
+void ReadStringTable(XMLDocument& document, std::map<std::u16string, std::u16string>& table) {
   const std::int32_t children = document.GetChildCount(u"modulestrings");
   for (std::int32_t i = 0; i < children; ++i) {
     const std::u16string query = u"modulestrings/string[" + logging::Format(u"%d", {i}) + u"]";
@@ -64,6 +66,6 @@ void ModuleStrings::Initialize() {
     std::u16string id = document.GetNodeAttribute(query, u"id");
     std::u16string text = document.GetNodeText(query);
     if (id.empty()) continue;
-    table_.insert_or_assign(std::move(id), std::move(text));
+    table.insert_or_assign(std::move(id), std::move(text));
   }
 }

@@ -5,6 +5,12 @@
 #include <map>
 #include <string>
 
+class XMLDocument;
+
+// Adds every string of a loaded string file whose id is not empty to table, by id; a later
+// string replaces an earlier one of the same id.
+void ReadStringTable(XMLDocument& document, std::map<std::u16string, std::u16string>& table);
+
 class ModuleStrings {
  public:
   // The text stored for id (exact, case-sensitive), or the empty string.
