@@ -340,10 +340,10 @@ Outcome Observe(const Row& row) {
       outcome["box"].push_back(sim::Utf8(event.fields[0]) + " | " + sim::Utf8(event.fields[1]) + " | 0x" +
                                (std::ostringstream() << std::hex << std::stoi(sim::Utf8(event.fields[2]))).str());
     if (event.kind == "debug") outcome["debug"].push_back(sim::Utf8(event.fields[0]));
-    // Only the system folder's libraries and the installation folder's own logging library may load.
+    // Only the system's libraries (its folder and side-by-side store) and the installation
+    // folder's own logging library may load.
     const std::string loaded = event.kind == "load" ? Lower(sim::Utf8(event.fields[0])) : "";
-    if (!loaded.empty() && loaded.rfind("c:\\windows\\system32\\", 0) != 0 &&
-        loaded != "c:\\program files\\orvane\\tracelib.dll")
+    if (!loaded.empty() && loaded.rfind("c:\\windows\\", 0) != 0 && loaded != "c:\\program files\\orvane\\tracelib.dll")
       outcome["stray load"].push_back(sim::Utf8(event.fields[0]));
   }
   const std::filesystem::path log =

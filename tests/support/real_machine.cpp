@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
 #include <map>
 #include <regex>
 #include <set>
@@ -59,7 +60,7 @@ struct Prefix {
   // from a file, and traces what the runner reads back.
   Prefix() {
     SetEnvironmentVariableW(L"WINEDLLOVERRIDES", L"mapistub,mapi32=n");
-    SetEnvironmentVariableW(L"WINEDEBUG", L"-all,err+virtual,+msgbox,trace+cursor,warn+seh");
+    SetEnvironmentVariableW(L"WINEDEBUG", L"-all,err+virtual,+msgbox,trace+cursor,warn+seh,+loaddll,+pid");
     fs::remove_all(fs::path(_wgetenv(L"LOCALAPPDATA")) / L"Orvane");
     fs::remove_all(L"C:\\Program Files\\Orvane");
     disk = Disk();
@@ -204,7 +205,7 @@ sim::RunResult RunProgram(int (*)()) {
   fs::copy_file(PLAINRUNCTL_EXE, exe, fs::copy_options::overwrite_existing);
   SetEnvironmentVariableW(L"PATH", (Wide(gPrefix->searchPath) + L";" + gPrefix->path).c_str());
   sim::RunResult result;
-  std::string shown;
+  std::string shown, pid;
   std::vector<std::u16string> boxes;
   // This Wine now and then fails to set up a process before any of its code runs: start again.
   for (int tries = 0; tries < 3 && (tries == 0 || (result.exitCode == 1 &&
@@ -212,6 +213,7 @@ sim::RunResult RunProgram(int (*)()) {
        ++tries) {
     const auto start = static_cast<std::streamoff>(fs::file_size(trace));
     const PROCESS_INFORMATION process = Start(gPrefix->commandLine, Wide(sim::kCurrentFolder).c_str());
+    pid = (std::ostringstream() << std::hex << std::setfill('0') << std::setw(4) << process.dwProcessId).str();
     std::set<HWND> answered;
     boxes.clear();
     for (int waits = 1; WaitForSingleObject(process.hProcess, 20) == WAIT_TIMEOUT; ++waits) {
@@ -234,6 +236,10 @@ sim::RunResult RunProgram(int (*)()) {
     const int style = icon < shown.find("MSGBOX_OnInit", at) ? 16 * (shown[icon + 32] - '0') : 0;
     gPrefix->events.push_back({"msgbox", {boxes[i], boxes[i + 1], sim::Utf16(std::to_string(style))}});
   }
+  // Each library that the program loaded: Wine traces it, after the process's id, as L"C:\\x\\y.dll".
+  const std::regex load(pid + ":[0-9a-f]+:trace:loaddll:\\w+ Loaded L\"([^\"]*\\.dll)\"");
+  for (std::sregex_iterator it(shown.begin(), shown.end(), load), end; it != end; ++it)
+    gPrefix->events.push_back({"load", {sim::Utf16(std::regex_replace((*it)[1].str(), std::regex("\\\\\\\\"), "\\"))}});
   // Wine writes the debugger text in the ANSI code page with "\\" for a backslash and "\xHH"
   // for a byte above 0x7f, which is the character U+00HH for the letters that rows use.
   const std::regex debug("OutputDebugStringA \"(.*)\"");
