@@ -28,59 +28,43 @@ std::u16string Lower(std::u16string text) {
   return text;
 }
 
-// ---- encoding helpers for the files of the machine ----
-std::string Hex(const void* data, std::size_t size) {
+// Text as hex digits of its UTF-16 units: safe as a file name or a field, whatever it holds.
+std::string HexText(const std::u16string& text) {
   static const char* digits = "0123456789abcdef";
   std::string out;
-  const auto* bytes = static_cast<const std::uint8_t*>(data);
-  for (std::size_t i = 0; i < size; ++i) {
-    out += digits[bytes[i] >> 4];
-    out += digits[bytes[i] & 15];
-  }
+  for (const char16_t unit : text)
+    for (int shift = 12; shift >= 0; shift -= 4) out += digits[(unit >> shift) & 15];
   return out.empty() ? "-" : out;
 }
-std::vector<std::uint8_t> Unhex(const std::string& text) {
-  std::vector<std::uint8_t> out;
-  if (text == "-") return out;
-  for (std::size_t i = 0; i + 1 < text.size(); i += 2)
-    out.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
-  return out;
-}
-std::string HexText(const std::u16string& text) { return Hex(text.data(), text.size() * 2); }
 std::u16string UnhexText(const std::string& text) {
-  const std::vector<std::uint8_t> bytes = Unhex(text);
-  std::u16string out(bytes.size() / 2, u'\0');
-  if (!out.empty()) std::memcpy(out.data(), bytes.data(), out.size() * 2);
+  std::u16string out;
+  for (std::size_t i = 0; i + 3 < text.size(); i += 4)
+    out += static_cast<char16_t>(std::stoul(text.substr(i, 4), nullptr, 16));
   return out;
 }
 
-std::string RegistryFile() { return Current().root + "/registry"; }
 std::string EventsFile() { return Current().root + "/events"; }
 
-void LoadRegistry() {
-  Current().registry.clear();
-  std::ifstream in(RegistryFile());
-  std::string tag;
-  KeyData* current = nullptr;
-  while (in >> tag) {
-    if (tag == "K") {
-      int hive = 0;
-      std::string name, keyClass;
-      bool denied = false;
-      in >> hive >> name >> keyClass >> denied;
-      KeyData& key = Current().registry[{hive, Lower(UnhexText(name))}];
-      key.name = UnhexText(name);
-      key.keyClass = UnhexText(keyClass);
-      key.denied = denied;
-      current = &key;
-    } else if (tag == "V" && current) {
-      std::string name, bytes;
-      std::uint32_t type = 0;
-      in >> name >> type >> bytes;
-      const std::u16string valueName = UnhexText(name);
-      current->values[Lower(valueName)] = {valueName, Value{type, Unhex(bytes)}};
-    }
-  }
+// Replaces a file whole, so that a failure part-way leaves the old one.
+void Store(const std::string& file, const std::string& content) {
+  const std::string temporary = file + ".new";
+  const int handle = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (handle < 0) throw std::runtime_error("not stored: " + file);
+  const ssize_t written = ::write(handle, content.data(), content.size());
+  ::close(handle);
+  if (written != static_cast<ssize_t>(content.size())) throw std::runtime_error("not stored: " + file);
+  fs::rename(temporary, file);
+}
+
+// A key's or value's name as a host file name: the same whatever its case; a "/", which the
+// host cannot hold in a name, stands as a backslash, which a key's name cannot hold either.
+std::string FileName(std::u16string name) {
+  std::replace(name.begin(), name.end(), u'/', u'\\');
+  return Utf8(Lower(name));
+}
+
+std::string ValueFile(Hive hive, const std::u16string& key, const std::u16string& name) {
+  return KeyFolder(hive, key) + "/v" + FileName(name);
 }
 
 }  // namespace
@@ -90,25 +74,6 @@ State& Current() {
   return state;
 }
 
-void SaveRegistry() {
-  std::ostringstream out;
-  out.exceptions(std::ios::badbit | std::ios::failbit);  // a stream swallows running out of memory
-  for (const auto& [id, key] : Current().registry) {
-    out << "K " << id.first << ' ' << HexText(key.name) << ' ' << HexText(key.keyClass) << ' ' << key.denied << '\n';
-    for (const auto& [lower, entry] : key.values)
-      out << "V " << HexText(entry.first) << ' ' << entry.second.type << ' '
-          << Hex(entry.second.bytes.data(), entry.second.bytes.size()) << '\n';
-  }
-  const std::string content = out.str();
-  const std::string temporary = RegistryFile() + ".new";
-  const int file = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (file < 0) throw std::runtime_error("registry not saved");
-  const ssize_t written = ::write(file, content.data(), content.size());
-  ::close(file);
-  if (written != static_cast<ssize_t>(content.size())) throw std::runtime_error("registry not saved");
-  fs::rename(temporary, RegistryFile());
-}
-
 void AppendEvent(const std::string& kind, std::initializer_list<std::u16string> fields) {
   std::string line = kind;
   for (const auto& field : fields) line += ' ' + HexText(field);
@@ -116,15 +81,14 @@ void AppendEvent(const std::string& kind, std::initializer_list<std::u16string> 
   std::ofstream(EventsFile(), std::ios::app) << line;
 }
 
-KeyData* FindKey(Hive hive, const std::u16string& path) {
-  auto it = Current().registry.find({static_cast<int>(hive), Lower(path)});
-  return it == Current().registry.end() ? nullptr : &it->second;
-}
-
-KeyData& MakeKey(Hive hive, const std::u16string& path) {
-  KeyData& key = Current().registry[{static_cast<int>(hive), Lower(path)}];
-  if (key.name.empty()) key.name = path;
-  return key;
+std::string KeyFolder(Hive hive, const std::u16string& path) {
+  std::string folder = Current().root + "/registry/" + std::to_string(static_cast<int>(hive));
+  std::u16string part;
+  for (const char16_t c : path + u"\\") {
+    if (c != u'\\') part += c;
+    else if (!part.empty()) folder += "/k" + FileName(part), part.clear();
+  }
+  return folder;
 }
 
 // ---- Hooks of the platform functions and the DOM stand-in ----
@@ -165,7 +129,6 @@ Machine::Machine() {
   s.root = root_;
   fs::create_directories(root_ + "/fs/C:/cwd");
   fs::create_directories(root_ + "/fs/C:/Windows/System32");
-  SaveRegistry();
 }
 
 Machine::~Machine() {
@@ -176,41 +139,38 @@ Machine::~Machine() {
 // ---- Registry (test side) ----
 void SetValue(Hive hive, const std::u16string& key, const std::u16string& name, std::uint32_t type,
               std::vector<std::uint8_t> bytes) {
-  // Everything that can run out of memory happens before the value changes.
-  std::u16string lower = Lower(name);
-  std::pair<std::u16string, Value> entry{name, Value{type, std::move(bytes)}};
-  MakeKey(hive, key).values.insert_or_assign(std::move(lower), std::move(entry));
-  SaveRegistry();
-}
-
-void SetString(Hive hive, const std::u16string& key, const std::u16string& name, const std::u16string& text,
-               std::uint32_t type) {
-  std::vector<std::uint8_t> bytes((text.size() + 1) * 2, 0);
-  std::memcpy(bytes.data(), text.data(), text.size() * 2);
-  SetValue(hive, key, name, type, std::move(bytes));
+  fs::create_directories(KeyFolder(hive, key));
+  std::string content(reinterpret_cast<const char*>(&type), sizeof type);
+  content.append(bytes.begin(), bytes.end());
+  Store(ValueFile(hive, key, name), content);
 }
 
 void DeleteValue(Hive hive, const std::u16string& key, const std::u16string& name) {
-  if (KeyData* k = FindKey(hive, key)) k->values.erase(Lower(name));
-  SaveRegistry();
+  fs::remove(ValueFile(hive, key, name));
 }
 
 void DenyKey(Hive hive, const std::u16string& key) {
-  MakeKey(hive, key).denied = true;
-  SaveRegistry();
+  fs::create_directories(KeyFolder(hive, key));
+  Store(KeyFolder(hive, key) + "/denied", "");
 }
 
 std::optional<Value> GetValue(Hive hive, const std::u16string& key, const std::u16string& name) {
-  const KeyData* k = FindKey(hive, key);
-  if (!k) return std::nullopt;
-  auto it = k->values.find(Lower(name));
-  if (it == k->values.end()) return std::nullopt;
-  return it->second.second;
+  std::ifstream in(ValueFile(hive, key, name), std::ios::binary);
+  Value value;
+  if (!in.read(reinterpret_cast<char*>(&value.type), sizeof value.type)) return std::nullopt;
+  value.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return value;
 }
 
 std::optional<std::u16string> KeyClass(Hive hive, const std::u16string& key) {
-  const KeyData* k = FindKey(hive, key);
-  return k ? std::optional(k->keyClass) : std::nullopt;
+  const std::string folder = KeyFolder(hive, key);
+  if (!fs::is_directory(folder)) return std::nullopt;
+  std::ifstream in(folder + "/class", std::ios::binary);
+  return Utf16(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+}
+
+void SetKeyClass(Hive hive, const std::u16string& key, const std::u16string& keyClass) {
+  Store(KeyFolder(hive, key) + "/class", Utf8(keyClass));
 }
 
 void SetProcesses(std::vector<std::u16string> exeNames) {
@@ -336,7 +296,6 @@ void ChildEnded(RunResult& result) {
   if (in >> result.calls >> result.handlesLeft >> comDepth >> result.firstFailed) result.comBalanced = comDepth == 0;
   std::error_code ignored;
   fs::remove(Current().root + "/exit", ignored);
-  LoadRegistry();
 }
 
 std::string Utf8(const std::u16string& text) {

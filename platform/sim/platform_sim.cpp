@@ -82,9 +82,9 @@ std::u16string ResolveModule(const std::u16string& path) {
 long RegOpenKey(Hive hive, const char16_t* subKey, std::uint32_t, KeyObject** key) noexcept {
   *key = nullptr;
   return sim::Call(__func__, kErrorAccessDenied, [&] {
-    const sim::KeyData* found = sim::FindKey(hive, subKey);
-    if (!found) return kErrorFileNotFound;
-    if (found->denied) return kErrorAccessDenied;
+    const std::string folder = sim::KeyFolder(hive, subKey);
+    if (!fs::is_directory(folder)) return kErrorFileNotFound;
+    if (fs::exists(folder + "/denied")) return kErrorAccessDenied;
     *key = new KeyObject{hive, subKey};
     HandleOpened();
     return kErrorSuccess;
@@ -125,12 +125,13 @@ long RegCreateKey(Hive hive, const char16_t* subKey, const char16_t* keyClass, s
                   std::uint32_t* disposition) noexcept {
   *key = nullptr;
   return sim::Call(__func__, kErrorAccessDenied, [&] {
-    sim::KeyData* existing = sim::FindKey(hive, subKey);
-    if (existing && existing->denied) return kErrorAccessDenied;
+    const std::string folder = sim::KeyFolder(hive, subKey);
+    const bool existing = fs::is_directory(folder);
+    if (fs::exists(folder + "/denied")) return kErrorAccessDenied;
     if (disposition) *disposition = existing ? 2 : 1;  // REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY
     if (!existing) {
-      sim::MakeKey(hive, subKey).keyClass = keyClass ? keyClass : u"";
-      sim::SaveRegistry();
+      fs::create_directories(folder);
+      sim::SetKeyClass(hive, subKey, keyClass ? keyClass : u"");
     }
     *key = new KeyObject{hive, subKey};
     HandleOpened();

@@ -1,9 +1,9 @@
 // The simulated Windows behind the sim backend, as the native tests drive it.
 //
 // A machine lives in a host folder: its drives under <root>/fs (C:\x is <root>/fs/C:/x,
-// looked up without regard to case), its registry in <root>/registry, and what a run
-// showed (message boxes, debugger output, modules loaded) in <root>/events. So a run in
-// a forked child leaves everything the parent needs to check on disk.
+// looked up without regard to case), its registry under <root>/registry (a folder per key,
+// a file per value), and what a run showed (message boxes, debugger output, modules loaded)
+// in <root>/events. So a run in a forked child leaves on disk all that the parent checks.
 #pragma once
 
 #include <cstdint>
@@ -38,9 +38,6 @@ struct Value {
 };
 void SetValue(Hive hive, const std::u16string& key, const std::u16string& name, std::uint32_t type,
               std::vector<std::uint8_t> bytes);
-// REG_SZ (or another string type) with its terminating NUL.
-void SetString(Hive hive, const std::u16string& key, const std::u16string& name, const std::u16string& text,
-               std::uint32_t type = platform::kRegSz);
 void DeleteValue(Hive hive, const std::u16string& key, const std::u16string& name);
 // The key exists but opening it is refused.
 void DenyKey(Hive hive, const std::u16string& key);

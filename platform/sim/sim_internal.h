@@ -14,16 +14,8 @@
 
 namespace sim {
 
-struct KeyData {
-  std::u16string name;  // as first written
-  std::u16string keyClass;
-  bool denied = false;
-  std::map<std::u16string, std::pair<std::u16string, Value>> values;  // lower name -> (name, value)
-};
-
 struct State {
   std::string root;
-  std::map<std::pair<int, std::u16string>, KeyData> registry;  // (hive, lower key path)
   std::vector<std::u16string> processes{u"System", u"explorer.exe"};
   std::u16string commandLine = u"\"C:\\Program Files\\Orvane\\plainrunctl.exe\"";
   std::u16string programFolder = u"C:\\Program Files\\Orvane";
@@ -45,12 +37,10 @@ struct State {
 // The current machine's state.
 State& Current();
 
-// The key at path, found whatever the case of its name; null when there is none.
-KeyData* FindKey(Hive hive, const std::u16string& path);
-// The key at path, made under this spelling if it does not exist yet.
-KeyData& MakeKey(Hive hive, const std::u16string& path);
-// Replaces the registry file whole, so that a failure part-way leaves the old one.
-void SaveRegistry();
+// The host folder of a registry key, the same whatever the case of its name; the key exists
+// while the folder does, and holds a file per value, "class" and, for a refused key, "denied".
+std::string KeyFolder(Hive hive, const std::u16string& path);
+void SetKeyClass(Hive hive, const std::u16string& key, const std::u16string& keyClass);
 // Writes the whole line or nothing: a box or a debug line that runs out of memory never shows.
 void AppendEvent(const std::string& kind, std::initializer_list<std::u16string> fields);
 
