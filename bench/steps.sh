@@ -1,60 +1,35 @@
 #!/usr/bin/env bash
-# bench/steps.sh [BUILD_DIR] [NAME=EXE ...]: what each start-up step of a plainrunctl run
-# costs under Wine. probe.exe performs the steps one at a time (a DLL load, the folder
-# lookup, the registry, the process snapshot, the log library), and every command is timed
-# round-robin by interleave.py, so that load from other work on the machine falls on all
-# of them alike. Each extra NAME=EXE (another build of plainrunctl.exe) is installed beside
-# the real one as NAME.exe and timed with /plainrun, without arguments and with `noop`.
-# Besides wall time it reports CPU time (the run's own plus what the prefix's server,
-# services and desktop spent meanwhile), which a busy machine hardly disturbs.
-# Settings as for run.sh; the table goes to stdout, the times to $BENCH_OUT/steps.json.
+# bench/steps.sh [BUILD_DIR]: what each start-up step of a plainrunctl run costs under Wine,
+# for the per-step table in docs/quality.md. probe.exe performs the steps a run performs:
+# first each whole process is timed against the COM floor, round-robin (interleave.py); then
+# `probe.exe -t` times each step inside the process.
 set -euo pipefail
-build_arg=${1:-}
-[ $# -gt 0 ] && shift
 # shellcheck source=bench/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-for entry in "$@"; do
-  name=${entry%%=*} file=${entry#*=}
-  [ -f "$file" ] || die "no $file"
-  cp "$file" "$install_dir/$name.exe"
-done
+rounds=40
+# The read step reads the flag, so the flag is there, as after a first run.
+wine reg add 'HKCU\SOFTWARE\Orvane\DERVO' /v DisableOutlookConnector /t REG_DWORD /d 0 /f >/dev/null 2>&1 ||
+  die "cannot set the flag"
+probe='wine C:\\bench\\probe.exe com'
+# The folder needs shell32: its own cost is its row less the shell32 row.
+python3 "$root/bench/interleave.py" "$rounds" 'COM floor=wine C:\\bench\\com_floor.exe' \
+  "process snapshot=$probe snapshot" "shell32=$probe shell32" "shell32 + folder twice=$probe shell32 folder folder" \
+  "logging library=$probe tracelib" "registry read + write=$probe regread regwrite"
 
-probe='wine C:\\bench\\probe.exe'
-program='"C:\\Program Files\\Orvane\\plainrunctl.exe"'
-commands=(
-  'empty=wine C:\\bench\\empty.exe'
-  'COM floor=wine C:\\bench\\com_floor.exe'
-  "probe, no step=$probe"
-  "+ ole32 loaded=$probe ole32"
-  "+ COM=$probe com"
-  "COM + user32=$probe com user32"
-  "COM + oleaut32=$probe com oleaut32"
-  "COM + shcore=$probe com shcore"
-  "COM + shcore argv=$probe com shcore argv"
-  "COM + shell32=$probe com shell32"
-  "COM + shell32 argv folder=$probe com shell32 argv folder"
-  "COM + regread=$probe com regread"
-  "COM + regwrite=$probe com regwrite"
-  "COM + snapshot=$probe com snapshot"
-  "COM + snapshot of processes=$probe com snapprocs"
-  "COM + tracelib=$probe com tracelib"
-  "COM + DOM document=$probe com dom"
-  "COM + all of /plainrun=$probe com shell32 argv folder regread regwrite snapshot tracelib"
-  'reg add=wine reg add HKCU\\SOFTWARE\\Orvane\\DERVO /v DisableOutlookConnector /t REG_DWORD /d 1 /f'
-  "plainrunctl /plainrun=wine $program /plainrun"
-  "plainrunctl (reads)=wine $program"
-  "plainrunctl noop=wine $program noop"
-)
-for entry in "$@"; do
-  name=${entry%%=*}
-  exe_win="\"C:\\\\Program Files\\\\Orvane\\\\$name.exe\""
-  commands+=("$name /plainrun=wine $exe_win /plainrun" "$name (reads)=wine $exe_win" "$name noop=wine $exe_win noop")
+rm -f "$bin/probe-t.txt"
+for _ in $(seq "$rounds"); do
+  wine 'C:\bench\probe.exe' -t com shell32 folder folder regread regwrite snapshot tracelib >>"$bin/probe-t.txt" 2>/dev/null ||
+    die "a step of probe.exe -t failed"
 done
+python3 - "$bin/probe-t.txt" "$rounds" <<'PY'
+import statistics, sys
 
-export BENCH_PREPARE_LOG=$out/steps-prepare.log
-rm -f "$BENCH_PREPARE_LOG"
-say "interleaved: ${#commands[@]} commands, $warmup warm-up and $runs timed rounds; the flag is reset to 0 before each run"
-python3 "$root/bench/interleave.py" --rounds "$runs" --warmup "$warmup" --reference 'COM floor' --cpu-of-prefix "$prefix" \
-  --prepare "bash '$root/bench/reset_flag.sh'" \
-  --export-json "$out/steps.json" "${commands[@]}"
+steps = {}
+for line in open(sys.argv[1]):
+    step, micros = line.split()
+    steps.setdefault(step, []).append(int(micros))
+print(f"\ninside the process (probe.exe -t; median of {sys.argv[2]} runs, ms; tl-6lines is 6 log lines):")
+for step, micros in steps.items():
+    print(f"{step:10} {statistics.median(micros) / 1e3:7.3f}")
+PY
