@@ -38,27 +38,27 @@ using sim::HandleClosed;
 using sim::HandleOpened;
 using sim::ShouldFail;
 
-// The simulated thread code page is Latin-1: each byte is the code point of its value, and a
-// character beyond it becomes '?'.
-std::uint8_t ToAnsi(char16_t c) { return c <= 0xFF ? static_cast<std::uint8_t>(c) : '?'; }
-
-// Copies a stored value out the way RegQueryValueEx does.
-long QueryValue(KeyObject* key, const std::u16string& name, std::uint32_t* type, void* data, std::uint32_t* size) {
-  const std::optional<sim::Value> value = sim::GetValue(key->hive, key->path, name);
+// Copies a stored value out the way RegQueryValueEx does; text types read through the narrow
+// call arrive in the ANSI code page, here Latin-1: one byte per UTF-16 unit, '?' for a unit
+// beyond it, an odd last byte dropped.
+long QueryValue(KeyObject* key, const std::u16string& name, bool narrow, std::uint32_t* type, void* data,
+                std::uint32_t* size) {
+  std::optional<sim::Value> value = sim::GetValue(key->hive, key->path, name);
   if (!value) return kErrorFileNotFound;
   if (type) *type = value->type;
-  const auto needed = static_cast<std::uint32_t>(value->bytes.size());
-  if (!data) {
-    *size = needed;
-    return kErrorSuccess;
+  std::vector<std::uint8_t>& bytes = value->bytes;
+  if (narrow && (value->type == kRegSz || value->type == kRegExpandSz || value->type == kRegMultiSz)) {
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+      const char16_t unit = static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8);
+      bytes[i / 2] = unit <= 0xFF ? static_cast<std::uint8_t>(unit) : '?';
+    }
+    bytes.resize(bytes.size() / 2);
   }
-  if (*size < needed) {
-    *size = needed;
-    return kErrorMoreData;
-  }
-  if (needed) std::memcpy(data, value->bytes.data(), needed);
+  const auto needed = static_cast<std::uint32_t>(bytes.size());
+  const bool fits = !data || *size >= needed;
+  if (data && fits && needed) std::memcpy(data, bytes.data(), needed);
   *size = needed;
-  return kErrorSuccess;
+  return fits ? kErrorSuccess : kErrorMoreData;
 }
 
 // Which file a LoadLibraryW argument names, by the loader's search rules.
@@ -93,32 +93,13 @@ long RegOpenKey(Hive hive, const char16_t* subKey, std::uint32_t, KeyObject** ke
 
 long RegQueryValueW(KeyObject* key, const char16_t* name, std::uint32_t* type, void* data,
                     std::uint32_t* size) noexcept {
-  return sim::Call(__func__, kErrorAccessDenied, [&] { return QueryValue(key, name ? name : u"", type, data, size); });
+  return sim::Call(__func__, kErrorAccessDenied,
+                   [&] { return QueryValue(key, name ? name : u"", false, type, data, size); });
 }
 
 long RegQueryValueA(KeyObject* key, const char* name, std::uint32_t* type, void* data, std::uint32_t* size) noexcept {
-  return sim::Call(__func__, kErrorAccessDenied, [&] {
-    std::uint32_t t = 0, wideSize = 0;
-    long status = QueryValue(key, sim::Utf16(name ? name : ""), &t, nullptr, &wideSize);
-    if (type) *type = t;
-    if (status != kErrorSuccess) return status;
-    std::vector<std::uint8_t> bytes(wideSize);
-    if (wideSize) status = QueryValue(key, sim::Utf16(name ? name : ""), &t, bytes.data(), &wideSize);
-    if (status != kErrorSuccess) return status;
-    // Text types arrive converted to the ANSI code page, one byte per UTF-16 unit (an odd
-    // last byte is dropped); other types as stored.
-    if (t == kRegSz || t == kRegExpandSz || t == kRegMultiSz) {
-      std::vector<std::uint8_t> narrow;
-      for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-        narrow.push_back(ToAnsi(static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8)));
-      bytes = std::move(narrow);
-    }
-    const auto needed = static_cast<std::uint32_t>(bytes.size());
-    if (data && *size < needed) status = kErrorMoreData;
-    else if (data && needed) std::memcpy(data, bytes.data(), needed);
-    *size = needed;
-    return status;
-  });
+  return sim::Call(__func__, kErrorAccessDenied,
+                   [&] { return QueryValue(key, sim::Utf16(name ? name : ""), true, type, data, size); });
 }
 
 long RegCreateKey(Hive hive, const char16_t* subKey, const char16_t* keyClass, std::uint32_t, KeyObject** key,

@@ -18,7 +18,7 @@
 #include "platform/sim/sim.h"
 #include "platform/sim/sim_internal.h"
 
-// A parsed file and, for position queries, the matching children of each parent by name,
+// A parsed file and what each step of a query matched below each parent, indexed once,
 // so that walking string[0], string[1], ... costs the same for every position.
 struct Tree {
   explicit Tree(xmlDocPtr parsed) noexcept : document(parsed) {}
@@ -131,11 +131,14 @@ bool Matches(const Step& step, xmlNodePtr node) {
   return false;
 }
 
-// The children of parent that an element-name step matches, in document order, indexed once.
-const std::vector<xmlNodePtr>& NamedChildren(Tree& tree, xmlNodePtr parent, const Step& step) {
-  auto [entry, added] = tree.children.try_emplace({parent, step.name});
-  if (added)
-    for (xmlNodePtr child = parent->children; child; child = child->next)
+// What a step matches below parent (its attributes for an attribute step, else its children),
+// in document order, indexed once per parent and step.
+const std::vector<xmlNodePtr>& Matching(Tree& tree, xmlNodePtr parent, const Step& step) {
+  auto [entry, added] = tree.children.try_emplace({parent, std::to_string(static_cast<int>(step.test)) + step.name});
+  const bool attributes = step.test == Step::Test::Attribute;
+  if (added && (!attributes || parent->type == XML_ELEMENT_NODE))
+    for (xmlNodePtr child = attributes ? reinterpret_cast<xmlNodePtr>(parent->properties) : parent->children; child;
+         child = child->next)
       if (Matches(step, child)) entry->second.push_back(child);
   return entry->second;
 }
@@ -145,22 +148,9 @@ xmlNodePtr Select(Tree& tree, const std::vector<Step>& steps) {
   for (const Step& step : steps) {
     std::vector<xmlNodePtr> next;
     for (xmlNodePtr parent : context) {
-      if (step.test == Step::Test::Name) {
-        const std::vector<xmlNodePtr>& named = NamedChildren(tree, parent, step);
-        if (step.position < 0) next.insert(next.end(), named.begin(), named.end());
-        else if (static_cast<std::size_t>(step.position) < named.size()) next.push_back(named[step.position]);
-        continue;
-      }
-      xmlNodePtr first =
-          step.test == Step::Test::Attribute
-              ? (parent->type == XML_ELEMENT_NODE ? reinterpret_cast<xmlNodePtr>(parent->properties) : nullptr)
-              : parent->children;
-      long index = 0;
-      for (xmlNodePtr child = first; child; child = child->next) {
-        if (!Matches(step, child)) continue;
-        if (step.position < 0 || index == step.position) next.push_back(child);
-        if (step.position >= 0 && index++ == step.position) break;
-      }
+      const std::vector<xmlNodePtr>& matching = Matching(tree, parent, step);
+      if (step.position < 0) next.insert(next.end(), matching.begin(), matching.end());
+      else if (static_cast<std::size_t>(step.position) < matching.size()) next.push_back(matching[step.position]);
     }
     context = std::move(next);
     if (context.empty()) return nullptr;
