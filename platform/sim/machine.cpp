@@ -1,8 +1,6 @@
 // The simulated machine itself: its state, kept in a host folder so that a run in a forked
 // child leaves on disk what the parent checks, and the calls through which the tests lay it
 // out, fail its calls and read back what a run did.
-#include <dirent.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -47,13 +45,8 @@ std::string EventsFile() { return Current().root + "/events"; }
 
 // Replaces a file whole, so that a failure part-way leaves the old one.
 void Store(const std::string& file, const std::string& content) {
-  const std::string temporary = file + ".new";
-  const int handle = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (handle < 0) throw std::runtime_error("not stored: " + file);
-  const ssize_t written = ::write(handle, content.data(), content.size());
-  ::close(handle);
-  if (written != static_cast<ssize_t>(content.size())) throw std::runtime_error("not stored: " + file);
-  fs::rename(temporary, file);
+  if (!(std::ofstream(file + ".new", std::ios::binary) << content).flush()) throw std::runtime_error("not stored");
+  fs::rename(file + ".new", file);
 }
 
 // A key's or value's name as a host file name: the same whatever its case; a "/", which the
@@ -223,18 +216,10 @@ std::string HostPath(const std::u16string& windowsPath) {
   std::string host = Current().root + "/fs";
   for (const std::u16string& part : Components(windowsPath)) {
     std::string name = Utf8(part);
-    if (!fs::exists(host + "/" + name)) {
-      // Windows finds an existing entry whatever the case of the name.
-      if (DIR* dir = opendir(host.c_str())) {
-        while (dirent* entry = readdir(dir)) {
-          if (Lower(Utf16(entry->d_name)) == Lower(part)) {
-            name = entry->d_name;
-            break;
-          }
-        }
-        closedir(dir);
-      }
-    }
+    std::error_code missing;
+    if (!fs::exists(host + "/" + name))  // Windows finds an existing entry whatever the case of the name
+      for (const fs::directory_entry& entry : fs::directory_iterator(host, missing))
+        if (Lower(Utf16(entry.path().filename().string())) == Lower(part)) name = entry.path().filename().string();
     host += "/" + name;
   }
   return host;

@@ -145,20 +145,14 @@ char16_t** CommandLineToArgv(const char16_t* commandLine, int* count) noexcept {
     if (!commandLine) return nullptr;
     std::vector<std::u16string> args;
     const std::u16string line = commandLine;
-    std::size_t i = 0;
     // The program name: up to the closing quote, or up to the first blank; no escapes.
-    std::u16string program;
-    if (line.empty()) {
-      program = sim::Current().programFolder + u"\\plainrunctl.exe";
-    } else if (line[0] == u'"') {
-      for (i = 1; i < line.size() && line[i] != u'"'; ++i) program += line[i];
-      if (i < line.size()) ++i;
-    } else {
-      for (; i < line.size() && line[i] != u' ' && line[i] != u'\t'; ++i) program += line[i];
-    }
-    args.push_back(program);
+    const bool quotedName = !line.empty() && line[0] == u'"';
+    std::size_t i = quotedName ? 1 : 0;
+    while (i < line.size() && (quotedName ? line[i] != u'"' : line[i] != u' ' && line[i] != u'\t')) ++i;
+    args.push_back(line.substr(quotedName ? 1 : 0, i - (quotedName ? 1 : 0)));
+    if (quotedName && i < line.size()) ++i;
     // The arguments: 2n backslashes and a quote give n backslashes and toggle quoting,
-    // 2n+1 give n and a literal quote, "" inside quotes gives one quote.
+    // 2n+1 give n and a literal quote.
     while (true) {
       while (i < line.size() && (line[i] == u' ' || line[i] == u'\t')) ++i;
       if (i >= line.size()) break;
@@ -175,13 +169,8 @@ char16_t** CommandLineToArgv(const char16_t* commandLine, int* count) noexcept {
             arg.append(slashes, u'\\');
           }
         } else if (line[i] == u'"') {
-          if (quoted && i + 1 < line.size() && line[i + 1] == u'"') {
-            arg += u'"';
-            i += 2;
-          } else {
-            quoted = !quoted;
-            ++i;
-          }
+          quoted = !quoted;
+          ++i;
         } else {
           arg += line[i++];
         }
@@ -277,11 +266,7 @@ bool CreateDirectory(const char16_t* path) noexcept {
 }
 
 void OutputDebugString(const char16_t* text) noexcept {
-  const ::sim::Inside inside;
-  try {
-    sim::AppendEvent("debug", {text ? text : u""});
-  } catch (...) {
-  }
+  sim::Call(nullptr, false, [&] { return sim::AppendEvent("debug", {text ? text : u""}), true; });
 }
 
 ModuleObject* LoadLibrary(const char16_t* path) noexcept {

@@ -121,14 +121,9 @@ bool ParsePattern(const std::string& query, std::vector<Step>& steps) {
 }
 
 bool Matches(const Step& step, xmlNodePtr node) {
-  switch (step.test) {
-    case Step::Test::Name:
-      return node->type == XML_ELEMENT_NODE && step.name == reinterpret_cast<const char*>(node->name);
-    case Step::Test::Text: return node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE;
-    case Step::Test::Attribute:
-      return node->type == XML_ATTRIBUTE_NODE && step.name == reinterpret_cast<const char*>(node->name);
-  }
-  return false;
+  if (step.test == Step::Test::Text) return node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE;
+  return node->type == (step.test == Step::Test::Name ? XML_ELEMENT_NODE : XML_ATTRIBUTE_NODE) &&
+         step.name == reinterpret_cast<const char*>(node->name);
 }
 
 // What a step matches below parent (its attributes for an attribute step, else its children),
