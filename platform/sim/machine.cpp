@@ -255,11 +255,9 @@ std::vector<Event> Events() {
   std::string line;
   while (std::getline(in, line)) {
     std::istringstream fields(line);
-    Event event;
+    Event& event = events.emplace_back();
     fields >> event.kind;
-    std::string field;
-    while (fields >> field) event.fields.push_back(UnhexText(field));
-    events.push_back(std::move(event));
+    for (std::string field; fields >> field;) event.fields.push_back(UnhexText(field));
   }
   return events;
 }

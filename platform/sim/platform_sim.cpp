@@ -69,7 +69,7 @@ std::u16string ResolveModule(const std::u16string& path) {
   const sim::State& machine = sim::Current();
   std::vector<std::u16string> search{sim::kSystemFolder};
   if (!machine.restricted)
-    search = {machine.programFolder, sim::kSystemFolder, sim::kCurrentFolder, machine.searchPath};
+    search = {u"C:\\Program Files\\Orvane", sim::kSystemFolder, sim::kCurrentFolder, machine.searchPath};
   for (const std::u16string& folder : search) {
     const std::u16string candidate = folder + u"\\" + path;
     if (!folder.empty() && sim::Exists(candidate)) return candidate;
@@ -130,7 +130,6 @@ long RegSetValue(KeyObject* key, const char16_t* name, std::uint32_t type, const
 }
 
 long RegCloseKey(KeyObject* key) noexcept {
-  const ::sim::Inside inside;
   if (!key) return 6;  // ERROR_INVALID_HANDLE
   delete key;
   HandleClosed();
@@ -233,7 +232,6 @@ bool ProcessNext(SnapshotObject* snapshot, ProcessEntry* entry) noexcept {
 }
 
 bool CloseHandle(SnapshotObject* snapshot) noexcept {
-  const ::sim::Inside inside;
   if (!snapshot) return false;
   delete snapshot;
   HandleClosed();

@@ -49,7 +49,6 @@ DomObject* Make(DomObject::Kind kind, std::shared_ptr<Tree> document, xmlNodePtr
   return object;
 }
 
-const xmlChar* XmlName(const std::string& text) { return reinterpret_cast<const xmlChar*>(text.c_str()); }
 WString FromXml(const xmlChar* text) { return text ? sim::Utf16(reinterpret_cast<const char*>(text)) : WString(); }
 
 struct XmlFree {
@@ -60,17 +59,11 @@ using XmlText = std::unique_ptr<xmlChar, XmlFree>;
 // No external entity or DTD is ever read: the loader refuses them all.
 xmlParserInputPtr RefuseExternal(const char*, const char*, xmlParserCtxtPtr) { return nullptr; }
 
-bool IsBlank(const xmlChar* text) {
-  for (; text && *text; ++text)
-    if (*text != ' ' && *text != '\t' && *text != '\n' && *text != '\r') return false;
-  return true;
-}
-
 // The system DOM drops text nodes of white space alone while white space is not preserved.
 void DropBlankText(xmlNodePtr node) {
   for (xmlNodePtr child = node->children; child;) {
     xmlNodePtr next = child->next;
-    if (child->type == XML_TEXT_NODE && IsBlank(child->content)) {
+    if (child->type == XML_TEXT_NODE && xmlIsBlankNode(child)) {
       xmlUnlinkNode(child);
       xmlFreeNode(child);
     } else if (child->type == XML_ELEMENT_NODE) {
@@ -94,8 +87,7 @@ bool IsNameChar(char c) {
 
 // False when the query is not a pattern of the supported form.
 bool ParsePattern(const std::string& query, std::vector<Step>& steps) {
-  std::size_t i = 0;
-  if (i < query.size() && query[i] == '/') ++i;
+  std::size_t i = !query.empty() && query[0] == '/' ? 1 : 0;
   while (true) {
     Step step;
     if (query.compare(i, 6, "text()") == 0) step.test = Step::Test::Text, i += 6;
@@ -190,7 +182,6 @@ HResult DomQueryElement(DomObject* node, DomObject** element) noexcept {
 }
 
 void DomRelease(DomObject* object) noexcept {
-  const ::sim::Inside inside;
   if (!object) return;
   sim::HandleClosed();
   if (--object->references == 0) delete object;
@@ -259,9 +250,8 @@ HResult DomGetText(DomObject* element, WString* text) {
 
 HResult DomGetAttribute(DomObject* element, const char16_t* name, WString* value) {
   if (sim::ShouldFail(__func__)) return hr::Fail;
-  const std::string attribute = sim::Utf8(name);
-  if (!xmlHasProp(element->node, XmlName(attribute))) return hr::False;
-  XmlText content(xmlGetProp(element->node, XmlName(attribute)));
+  XmlText content(xmlGetProp(element->node, reinterpret_cast<const xmlChar*>(sim::Utf8(name).c_str())));
+  if (!content) return hr::False;
   *value = FromXml(content.get());
   return hr::Ok;
 }

@@ -18,7 +18,6 @@ struct State {
   std::string root;
   std::vector<std::u16string> processes{u"System", u"explorer.exe"};
   std::u16string commandLine = u"\"C:\\Program Files\\Orvane\\plainrunctl.exe\"";
-  std::u16string programFolder = u"C:\\Program Files\\Orvane";
   std::u16string searchPath;  // a folder on PATH, or none
   std::map<int, std::u16string> folders{{0x1A, u"C:\\Users\\tester\\AppData\\Roaming"},
                                         {0x05, u"C:\\Users\\tester\\Documents"},
