@@ -165,6 +165,7 @@ std::string Misread(const std::string& key, const std::string& value, bool expec
       "args|reg|unset|file|file16|nostrings|dir|library|plant|path|answer|process|fault|deny|native|sweep");
   static const std::regex expect("flag|box|log|parse|nolog|mapi|calls|debug|folder|nofolder|keyclass");
   static const std::regex types("dword|hex|sz|expand_sz|multi_sz");
+  if (key == "use") return "unknown block \"" + value + "\"";  // a block's name that no block has
   if (!std::regex_match(key, expecting ? expect : setup)) return "unknown key \"" + key + "\"";
   const std::size_t eq = value.find(" = ");
   const std::string path = key == "reg" ? value.substr(0, eq) : key == "unset" || key == "deny" ? value : "";
@@ -177,20 +178,29 @@ std::string Misread(const std::string& key, const std::string& value, bool expec
   return "";
 }
 
-// Every row of the table (only those marked "sweep: memory" if marked); a line that the runner
-// cannot read fails its row.
+// Every row of the table (only those marked "sweep: memory" if marked), with the blocks it uses
+// put in; a line that the runner cannot read fails its row.
 std::vector<Row> Table(bool marked = false) {
+  const std::vector<std::string> lines = Lines(SCENARIOS_FILE);
+  std::map<std::string, std::vector<std::string>> blocks;  // above the first row: ":: NAME", then its lines
+  std::vector<std::string>* block = nullptr;
+  for (auto line = lines.begin(); line != lines.end() && !line->starts_with("== "); ++line)
+    if (line->starts_with(":: ")) block = &blocks[line->substr(3)];
+    else if (block && !line->empty() && line->front() != '#') block->push_back(*line);
   std::vector<Row> table;
+  Pairs end;  // the lines of the blocks used that end the row
   bool expecting = false;
   int number = 0;
   // Every row says what becomes of the flag, once.
   const auto close = [&](const std::string& at) {
     if (table.empty()) return;
-    const Pairs& expect = table.back().expect;
+    Pairs& expect = table.back().expect;
+    expect.insert(expect.end(), end.begin(), end.end());
+    end.clear();
     if (std::count_if(expect.begin(), expect.end(), [](const auto& line) { return line.first == "flag"; }) != 1)
       table.back().errors.push_back(at + "the row ending here has not exactly one flag");
   };
-  for (const std::string& line : Lines(SCENARIOS_FILE)) {
+  for (const std::string& line : lines) {
     const std::string at = "runs.txt line " + std::to_string(++number) + ": ";
     if (line.starts_with("== ")) {
       close(at);
@@ -199,11 +209,17 @@ std::vector<Row> Table(bool marked = false) {
     } else if (line == "-- expect") {
       expecting = true;
     } else if (!table.empty() && !line.empty() && line[0] != '#') {
-      const std::size_t colon = line.find(": ");
-      const std::string key = line.substr(0, colon), value = colon == std::string::npos ? "" : line.substr(colon + 2);
-      if (const std::string misread = Misread(key, value, expecting); !misread.empty())
-        table.back().errors.push_back(at + misread);
-      (expecting ? table.back().expect : table.back().setup).emplace_back(key, value);
+      // The line, or the lines of the block that it uses: those after the block's mark end the row.
+      const auto used = line.starts_with("use: ") ? blocks.find(line.substr(5)) : blocks.end();
+      Pairs* into = expecting ? &table.back().expect : &table.back().setup;
+      for (const std::string& part : used == blocks.end() ? std::vector{line} : used->second) {
+        const std::size_t colon = part.find(": ");
+        const std::string key = part.substr(0, colon), value = colon == std::string::npos ? "" : part.substr(colon + 2);
+        const std::string misread = part == "-- the row's own lines" ? "" : Misread(key, value, expecting);
+        if (!misread.empty()) table.back().errors.push_back(at + misread);
+        if (part == "-- the row's own lines") into = &end;
+        else into->emplace_back(key, value);
+      }
     }
   }
   close("runs.txt line " + std::to_string(number) + ": ");
