@@ -18,8 +18,10 @@
 #include "tests/support/csv.h"
 
 #ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "platform/entry.h"
-#include "tests/support/child_run.h"
 #endif
 
 #if !defined(PLAINRUN_SANITIZE) && !defined(_WIN32)
@@ -56,7 +58,20 @@ namespace test {
 sim::RunResult RunProgram(int (*body)() = nullptr);
 #ifndef _WIN32
 sim::RunResult RunProgram(int (*body)()) {
-  return RunInChild(body ? body : [] { return wWinMain(nullptr, nullptr, nullptr, 0); });
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (!sim::EnterChild()) _exit(120);
+    // As in a real process, an exception that nothing catches ends it (not the test around it).
+    std::exit([body]() noexcept { return body ? body() : wWinMain(nullptr, nullptr, nullptr, 0); }());
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  sim::RunResult result;
+  result.exited = WIFEXITED(status);
+  result.exitCode = result.exited ? WEXITSTATUS(status) : -WTERMSIG(status);
+  sim::ChildEnded(result);
+  return result;
 }
 #endif
 

@@ -87,7 +87,7 @@ struct RunResult {
   bool comBalanced = false;
   std::string firstFailed;  // the platform function whose call the fault plan failed first, or "-"
 };
-// For a runner that plays the program in a forked child (tests/support/child_run.h). In the
+// For a runner that plays the program in a forked child (tests/scenario_test.cpp). In the
 // child, before the program: makes <root>/fs the host working folder, so that a logging
 // library handed C:\x\log.csv opens <root>/fs/C:/x/log.csv, and has the process's end leave
 // the machine's counters on disk; false when the folder cannot be entered.
