@@ -30,9 +30,9 @@ done
 [ ! -e "$prefix" ] || [ -d "$prefix/drive_c" ] || die "$prefix is not a Wine prefix; not removing it"
 export WINEPREFIX=$prefix WINEDEBUG=-all
 unset DISPLAY
-trap 'bash "$root/tests/e2e/prefix.sh" cleanup "$prefix" none >/dev/null' EXIT
+trap 'bash "$root/tools/wine_prefix.sh" cleanup "$prefix" none >/dev/null' EXIT
 trap 'exit 130' INT TERM
-bash "$root/tests/e2e/prefix.sh" setup "$prefix" none >&2 || die "no Wine prefix in $prefix"
+bash "$root/tools/wine_prefix.sh" setup "$prefix" none >&2 || die "no Wine prefix in $prefix"
 
 install_dir="$prefix/drive_c/Program Files/Orvane"
 mkdir -p "$install_dir/Data" "$prefix/drive_c/bench"

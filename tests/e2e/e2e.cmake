@@ -22,9 +22,9 @@ set_target_properties(stub_recording_log PROPERTIES PREFIX "" OUTPUT_NAME record
 target_link_options(stub_recording_log PRIVATE -static)
 
 add_test(NAME wine_prefix_setup
-         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/prefix.sh setup ${PLAINRUN_WINEPREFIX} ${PLAINRUN_DISPLAY})
+         COMMAND bash ${CMAKE_SOURCE_DIR}/tools/wine_prefix.sh setup ${PLAINRUN_WINEPREFIX} ${PLAINRUN_DISPLAY})
 add_test(NAME wine_prefix_cleanup
-         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/prefix.sh cleanup ${PLAINRUN_WINEPREFIX} ${PLAINRUN_DISPLAY})
+         COMMAND bash ${CMAKE_SOURCE_DIR}/tools/wine_prefix.sh cleanup ${PLAINRUN_WINEPREFIX} ${PLAINRUN_DISPLAY})
 set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 120)
 set_tests_properties(wine_prefix_cleanup PROPERTIES FIXTURES_CLEANUP wine)
 

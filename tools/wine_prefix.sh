@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# prefix.sh setup|cleanup PREFIX DISPLAY: a throw-away Wine prefix with an X display, or with
+# wine_prefix.sh setup|cleanup PREFIX DISPLAY: a throw-away Wine prefix with an X display, or with
 # none when DISPLAY is "none" (for timings, which X11's start-up would swamp). Either first
 # ends what an earlier setup of PREFIX left running.
 set -u
