@@ -248,9 +248,15 @@ bool Readable(const Row& row) {
   return row.errors.empty();
 }
 
+// Where the row lays the logging library, the one library but the system's that may load.
+std::u16string Library(const Row& row) {
+  const std::string folder = Setting(row, "library");
+  return (folder == "-" || folder == "none" ? kInstall : Text(folder)) + u"tracelib.dll";
+}
+
 // Lays the row's machine out on the current (fresh) simulated Windows.
 void Prepare(const Row& row) {
-  if (Setting(row, "library") != "none") sim::InstallModule(kInstall + u"tracelib.dll", TRACELIB_MODULE);
+  if (Setting(row, "library") != "none") sim::InstallModule(Library(row), TRACELIB_MODULE);
   if (Setting(row, "nostrings") == "-")
     for (const auto& entry : std::filesystem::directory_iterator(DATA_DIR))
       if (entry.path().extension() == ".xml")
@@ -331,10 +337,9 @@ Outcome Observe(const Row& row) {
       outcome["box"].push_back(sim::Utf8(event.fields[0]) + " | " + sim::Utf8(event.fields[1]) + " | 0x" +
                                (std::ostringstream() << std::hex << std::stoi(sim::Utf8(event.fields[2]))).str());
     if (event.kind == "debug") outcome["debug"].push_back(sim::Utf8(event.fields[0]));
-    // Only the system's libraries (its folder and side-by-side store) and the installation
-    // folder's own logging library may load.
+    // Only the system's libraries (its folder and side-by-side store) and the row's logging library may load.
     const std::string loaded = event.kind == "load" ? Lower(sim::Utf8(event.fields[0])) : "";
-    if (!loaded.empty() && loaded.rfind("c:\\windows\\", 0) != 0 && loaded != "c:\\program files\\orvane\\tracelib.dll")
+    if (!loaded.empty() && loaded.rfind("c:\\windows\\", 0) != 0 && loaded != Lower(sim::Utf8(Library(row))))
       outcome["stray load"].push_back(sim::Utf8(event.fields[0]));
   }
   const std::filesystem::path log =
