@@ -1,6 +1,7 @@
 // A complete logging library that writes no log but records, in C:\tracelib-calls.txt, what
 // LogInitialize was handed and the logger name as it reads when the library is unloaded: the
-// program must unload it while that name is still whole. Plain C calls only, so that nothing
+// program must unload it while that name is still whole. Built with THREE_EXPORTS it lacks
+// LogInformationW, and the program must unload it unused. Plain C calls only, so that nothing
 // keeps the library loaded after it is freed.
 #include <cstdio>
 
@@ -32,4 +33,6 @@ EXPORT int LogInitialize(const char* name, const char16_t* path, int number) {
 }
 EXPORT int LogErrorW(const char*, const char16_t*) { return 1; }
 EXPORT int LogWarningW(const char*, const char16_t*) { return 1; }
+#ifndef THREE_EXPORTS
 EXPORT int LogInformationW(const char*, const char16_t*) { return 1; }
+#endif
