@@ -26,7 +26,8 @@ std::u16string Lower(std::u16string text) {
   return text;
 }
 
-// Text as hex digits of its UTF-16 units: safe as a file name or a field, whatever it holds.
+// Text as hex digits of its UTF-16 units: one field of an event line, whatever blanks or
+// line breaks the text holds.
 std::string HexText(const std::u16string& text) {
   static const char* digits = "0123456789abcdef";
   std::string out;

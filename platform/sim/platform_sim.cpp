@@ -36,7 +36,6 @@ namespace {
 namespace fs = std::filesystem;
 using sim::HandleClosed;
 using sim::HandleOpened;
-using sim::ShouldFail;
 
 // Copies a stored value out the way RegQueryValueEx does; text types read through the narrow
 // call arrive in the ANSI code page, here Latin-1: one byte per UTF-16 unit, '?' for a unit
@@ -69,7 +68,8 @@ std::u16string ResolveModule(const std::u16string& path) {
   const sim::State& machine = sim::Current();
   std::vector<std::u16string> search{sim::kSystemFolder};
   if (!machine.restricted)
-    search = {u"C:\\Program Files\\Orvane", sim::kSystemFolder, sim::kCurrentFolder, machine.searchPath};
+    search = {u"C:\\Program Files\\Orvane" /* the program's own */, sim::kSystemFolder, sim::kCurrentFolder,
+              machine.searchPath};
   for (const std::u16string& folder : search) {
     const std::u16string candidate = folder + u"\\" + path;
     if (!folder.empty() && sim::Exists(candidate)) return candidate;
