@@ -85,13 +85,20 @@ std::string utc(int shift_seconds) {
 }
 
 // One writer process: waits until the log's grandparent folder shows that all writers are
-// started, then writes `rows` rows numbered in order; true when every call succeeded.
+// started, then from each of two threads at once starts the log and writes `rows` rows
+// numbered in order; true when every call succeeded.
 bool write_rows(Library& lib, const fs::path& log, int rows) {
   for (int ms = 0; ms < 5000 && !fs::exists(log.parent_path().parent_path()); ++ms)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  bool all = lib.init("t", arg(log).c_str(), 1) == 1;
-  for (int i = 0; i < rows; ++i) all = lib.info("t", arg(std::to_string(i)).c_str()) == 1 && all;
-  return all;
+  bool all[2] = {true, true};
+  const auto write = [&](bool& ok) {
+    ok = lib.init("t", arg(log).c_str(), 1) == 1;
+    for (int i = 0; i < rows; ++i) ok = lib.info("t", arg(std::to_string(i)).c_str()) == 1 && ok;
+  };
+  std::thread second(write, std::ref(all[1]));
+  write(all[0]);
+  second.join();
+  return all[0] && all[1];
 }
 
 // Starts `count` writer processes, each with a library of its own (natively forked, under
@@ -208,12 +215,12 @@ TEST_F(TracelibTest, BytesFoundStayAndOnlyWholeRowsFollow) {
       const int rows = static_cast<int>(draw(0, 4));
       if (draw(0, 7) == 0) {
         run_writers(lib_, 3, log, rows);
-        written += 3 * rows;
+        written += 6 * rows;
         continue;
       }
       lib_.emplace();
       ASSERT_TRUE(write_rows(*lib_, log, rows));
-      written += rows;
+      written += 2 * rows;
     }
     const std::string now = read(log), copy_now = read(copy), before = found.value_or("");
     const bool rolled = copy_now != older;
@@ -295,9 +302,9 @@ TEST_F(TracelibTest, RowsHoldEveryColumn) {
   }
 }
 
-// Processes that race to create a missing log (and its folder) and then append to it at
-// once: each row lands whole, the header once at the top, every writer's rows in their
-// order, and no temporary file is left. Without the writers' lock Wine tears rows.
+// Processes of two threads each that race to create a missing log (and its folder) and then
+// append to it at once: each row lands whole, the header once at the top, every thread's rows
+// in their order, and no temporary file is left. Without the writers' lock Wine tears rows.
 TEST_F(TracelibTest, ConcurrentWritersKeepEveryRowWhole) {
   constexpr int kWriters = 16, kRows = 40;
 #ifdef _WIN32
@@ -312,9 +319,9 @@ TEST_F(TracelibTest, ConcurrentWritersKeepEveryRowWhole) {
     const std::string text = read(log);
     ASSERT_TRUE(text.starts_with(kHeader)) << text.substr(0, 200);
     const auto rows = test::ParseCsv(text.substr(kHeader.size()));  // throws on a torn row
-    std::map<std::string, int> next;  // each writer's next row number
-    for (const auto& row : rows) ASSERT_EQ(row.at(5), std::to_string(next[row.at(2)]++)) << text;
-    EXPECT_TRUE(rows.size() == kWriters * kRows && next.size() == kWriters) << rows.size() << " rows";
+    std::map<std::string, int> next;  // each writer thread's next row number
+    for (const auto& row : rows) ASSERT_EQ(row.at(5), std::to_string(next[row.at(2) + ',' + row.at(3)]++)) << text;
+    EXPECT_TRUE(rows.size() == 2 * kWriters * kRows && next.size() == 2 * kWriters) << rows.size() << " rows";
     EXPECT_EQ(std::distance(fs::directory_iterator(log.parent_path()), {}), 1) << "a temporary file is left";
   }
 }
