@@ -21,8 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 
 std::u16string Lower(std::u16string text) {
-  for (char16_t& c : text)
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+  for (char16_t& c : text) c = LowerAscii(c);
   return text;
 }
 
@@ -44,8 +43,9 @@ std::u16string UnhexText(const std::string& text) {
 
 std::string EventsFile() { return Current().root + "/events"; }
 
-// Replaces a file whole, so that a failure part-way leaves the old one.
+// Replaces a file whole, so that a failure part-way leaves the old one; makes its folder first.
 void Store(const std::string& file, const std::string& content) {
+  fs::create_directories(fs::path(file).parent_path());
   if (!(std::ofstream(file + ".new", std::ios::binary) << content).flush()) throw std::runtime_error("not stored");
   fs::rename(file + ".new", file);
 }
@@ -133,7 +133,6 @@ Machine::~Machine() {
 // ---- Registry (test side) ----
 void SetValue(Hive hive, const std::u16string& key, const std::u16string& name, std::uint32_t type,
               std::vector<std::uint8_t> bytes) {
-  fs::create_directories(KeyFolder(hive, key));
   std::string content(reinterpret_cast<const char*>(&type), sizeof type);
   content.append(bytes.begin(), bytes.end());
   Store(ValueFile(hive, key, name), content);
@@ -143,10 +142,7 @@ void DeleteValue(Hive hive, const std::u16string& key, const std::u16string& nam
   fs::remove(ValueFile(hive, key, name));
 }
 
-void DenyKey(Hive hive, const std::u16string& key) {
-  fs::create_directories(KeyFolder(hive, key));
-  Store(KeyFolder(hive, key) + "/denied", "");
-}
+void DenyKey(Hive hive, const std::u16string& key) { Store(KeyFolder(hive, key) + "/denied", ""); }
 
 std::optional<Value> GetValue(Hive hive, const std::u16string& key, const std::u16string& name) {
   std::ifstream in(ValueFile(hive, key, name), std::ios::binary);

@@ -110,10 +110,7 @@ long RegCreateKey(Hive hive, const char16_t* subKey, const char16_t* keyClass, s
     const bool existing = fs::is_directory(folder);
     if (fs::exists(folder + "/denied")) return kErrorAccessDenied;
     if (disposition) *disposition = existing ? 2 : 1;  // REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY
-    if (!existing) {
-      fs::create_directories(folder);
-      sim::SetKeyClass(hive, subKey, keyClass ? keyClass : u"");
-    }
+    if (!existing) sim::SetKeyClass(hive, subKey, keyClass ? keyClass : u"");
     *key = new KeyObject{hive, subKey};
     HandleOpened();
     return kErrorSuccess;
@@ -309,9 +306,8 @@ void CoUninitialize() noexcept {
 }
 
 int Wcsicmp(const char16_t* a, const char16_t* b) noexcept {
-  auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; };
   for (;; ++a, ++b) {
-    const char16_t x = fold(*a), y = fold(*b);
+    const char16_t x = sim::LowerAscii(*a), y = sim::LowerAscii(*b);
     if (x != y || !x) return static_cast<int>(x) - static_cast<int>(y);
   }
 }
@@ -320,8 +316,7 @@ void Wcslwr(char16_t* text, std::size_t units) noexcept {
   // A text without its NUL within the given size is an invalid parameter, whose default
   // handler ends the process.
   if (std::find(text, text + units, u'\0') == text + units) std::abort();
-  for (std::size_t i = 0; text[i]; ++i)
-    if (text[i] >= u'A' && text[i] <= u'Z') text[i] = static_cast<char16_t>(text[i] + 32);
+  for (std::size_t i = 0; text[i]; ++i) text[i] = sim::LowerAscii(text[i]);
 }
 
 bool IsWSpace(char16_t c) noexcept {

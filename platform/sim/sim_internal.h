@@ -33,12 +33,16 @@ struct State {
   bool restricted = false;
 };
 
+// Windows' case folding of the names the simulator compares: ASCII letters only.
+inline char16_t LowerAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
+
 // The current machine's state.
 State& Current();
 
 // The host folder of a registry key, the same whatever the case of its name; the key exists
 // while the folder does, and holds a file per value, "class" and, for a refused key, "denied".
 std::string KeyFolder(Hive hive, const std::u16string& path);
+// Stores the key's class, making the key (and the keys above it) where it is missing.
 void SetKeyClass(Hive hive, const std::u16string& key, const std::u16string& keyClass);
 // Writes the whole line or nothing: a box or a debug line that runs out of memory never shows.
 void AppendEvent(const std::string& kind, std::initializer_list<std::u16string> fields);
