@@ -237,9 +237,9 @@ sim::RunResult RunProgram(int (*)()) {
     gPrefix->events.push_back({"msgbox", {boxes[i], boxes[i + 1], sim::Utf16(std::to_string(style))}});
   }
   // Each library that the program loaded: Wine traces it, after the process's id, as L"C:\\x\\y.dll".
-  const std::regex load(pid + ":[0-9a-f]+:trace:loaddll:\\w+ Loaded L\"([^\"]*\\.dll)\"");
+  const std::regex load(pid + ":[0-9a-f]+:trace:loaddll:\\w+ Loaded L\"([^\"]*\\.dll)\""), doubled("\\\\\\\\");
   for (std::sregex_iterator it(shown.begin(), shown.end(), load), end; it != end; ++it)
-    gPrefix->events.push_back({"load", {sim::Utf16(std::regex_replace((*it)[1].str(), std::regex("\\\\\\\\"), "\\"))}});
+    gPrefix->events.push_back({"load", {sim::Utf16(std::regex_replace((*it)[1].str(), doubled, "\\"))}});
   // Wine writes the debugger text in the ANSI code page with "\\" for a backslash and "\xHH"
   // for a byte above 0x7f, which is the character U+00HH for the letters that rows use.
   const std::regex debug("OutputDebugStringA \"(.*)\"");
