@@ -332,7 +332,6 @@ Outcome Observe(const Row& row) {
   Outcome outcome;
   const auto stored = sim::GetValue(sim::Hive::CurrentUser, u"SOFTWARE\\Orvane\\DERVO", u"DisableOutlookConnector");
   outcome["flag"].push_back(stored ? Show(*stored) : "absent");
-  const std::string library = Lower(sim::Utf8(Library(row)));
   for (const sim::Event& event : sim::Events()) {
     if (event.kind == "msgbox")
       outcome["box"].push_back(sim::Utf8(event.fields[0]) + " | " + sim::Utf8(event.fields[1]) + " | 0x" +
@@ -340,7 +339,7 @@ Outcome Observe(const Row& row) {
     if (event.kind == "debug") outcome["debug"].push_back(sim::Utf8(event.fields[0]));
     // Only the system's libraries (its folder and side-by-side store) and the row's logging library may load.
     const std::string loaded = event.kind == "load" ? Lower(sim::Utf8(event.fields[0])) : "";
-    if (!loaded.empty() && loaded.rfind("c:\\windows\\", 0) != 0 && loaded != library)
+    if (!loaded.empty() && loaded.rfind("c:\\windows\\", 0) != 0 && loaded != Lower(sim::Utf8(Library(row))))
       outcome["stray load"].push_back(sim::Utf8(event.fields[0]));
   }
   const std::filesystem::path log =
